@@ -1,0 +1,18 @@
+// Duplicate suppression: one report per skill per window, across processes.
+// The only shared state is one empty marker file per skill whose modification
+// time is the time of the last report let through; there is no lock.
+#pragma once
+
+#include <string>
+
+namespace skillhook {
+
+inline constexpr int _DEDUP_SECONDS = 30;
+
+// True when a report for this skill was let through less than _DEDUP_SECONDS
+// ago. Otherwise refreshes the skill's marker and answers false; a marker that
+// cannot be read or written also answers false, so the report goes ahead.
+// Throws only when the home directory cannot be determined.
+bool _is_duplicate(const std::string& skill_name);
+
+}  // namespace skillhook

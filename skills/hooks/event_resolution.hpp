@@ -1,0 +1,35 @@
+// Event resolution: which skill, if any, a tool call used.
+//
+// Names that this hook shares with its design documents keep their leading
+// underscore; they live inside this project's namespace, where the upper-case
+// ones are kept although C++ reserves such names.
+#pragma once
+
+#include "hook_event.hpp"
+
+#include <array>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace skillhook {
+
+struct ToolSkill {
+    std::string_view tool;
+    std::string_view skill;
+};
+
+inline constexpr std::string_view _MCP_TOOL_PREFIX = "mcp__";
+extern const std::array<ToolSkill, 38> _MCP_TOOL_TO_SKILL;
+
+// The event does not have the shape resolution needs; the run ends with status 1.
+class MalformedEvent : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The skill the event's tool call used, or nothing. Throws MalformedEvent.
+std::optional<std::string> _resolve_skill_name(const HookEvent& data);
+
+}  // namespace skillhook

@@ -1,0 +1,37 @@
+// The hook event as resolution sees it: the kind of the decoded value and the
+// three members resolution reads. Everything else in the event is validated
+// by the decoder and then forgotten, so a huge tool response costs no memory.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace skillhook {
+
+enum class JsonKind : unsigned char { missing, null, boolean, number, string, array, object };
+
+// What resolution needs to know of one JSON value.
+struct JsonValueSummary {
+    JsonKind kind = JsonKind::missing;
+    // null, false, a number equal to zero, "", [] and {} are empty.
+    bool empty = true;
+    // The decoded text when kind is string.
+    std::string text;
+};
+
+struct HookEvent {
+    JsonKind kind = JsonKind::object;  // kind of the top-level value
+    JsonValueSummary tool_name;
+    JsonValueSummary tool_input;
+    // Members of tool_input; missing unless tool_input is an object.
+    JsonValueSummary command;
+    JsonValueSummary skill;
+};
+
+// Decodes one RFC 8259 text. Returns nothing when the text is not exactly one
+// JSON value (invalid UTF-8, a byte-order mark and trailing text included).
+// Where a member name repeats, the later member counts.
+std::optional<HookEvent> decode_event(std::string_view text);
+
+}  // namespace skillhook

@@ -1,0 +1,165 @@
+#include "hook_sandbox.hpp"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <system_error>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace skillhook::testing {
+namespace fs = std::filesystem;
+
+namespace {
+
+void check(int rc, const char* what) {
+    if (rc != 0) throw std::system_error(rc, std::generic_category(), what);
+}
+
+std::vector<std::string> child_environment(const fs::path& home,
+                                           const std::map<std::string, std::optional<std::string>>& overrides) {
+    std::map<std::string, std::optional<std::string>> values;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string text = *entry;
+        const std::size_t equals = text.find('=');
+        if (equals != std::string::npos) values[text.substr(0, equals)] = text.substr(equals + 1);
+    }
+    values["HOME"] = home.string();
+    for (const auto& [name, value] : overrides) values[name] = value;
+    std::vector<std::string> result;
+    for (const auto& [name, value] : values)
+        if (value) result.push_back(name + "=" + *value);
+    return result;
+}
+
+}  // namespace
+
+HookSandbox::HookSandbox() {
+    std::string pattern = (fs::temp_directory_path() / "skillhook-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::system_error(errno, std::generic_category(), "mkdtemp");
+    root_ = pattern;
+    bin_ = root_ / "bin";
+    home_ = root_ / "home";
+    fs::create_directories(bin_);
+    fs::create_directories(home_);
+    fs::copy_file(SKILLHOOK_HOOK_PATH, hook());
+}
+
+HookSandbox::~HookSandbox() {
+    std::error_code ignored;
+    fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(root_, ignored);
+}
+
+void HookSandbox::write_script(const std::string& name, const std::string& body) const {
+    const fs::path path = bin_ / name;
+    std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
+    fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+}
+
+void HookSandbox::install_standin(const std::string& name) const { fs::copy_file(SKILLHOOK_STANDIN_PATH, bin_ / name); }
+
+std::vector<std::string> HookSandbox::recorded_uses() const {
+    std::vector<std::string> names;
+    std::istringstream log(read_file(bin_ / "tolvex-usage.log"));
+    for (std::string line; std::getline(log, line);) names.push_back(line.substr(line.find('\t') + 1));
+    return names;
+}
+
+RunResult HookSandbox::run(const std::string& input, InputMode mode,
+                           const std::map<std::string, std::optional<std::string>>& environment,
+                           std::optional<fs::path> executable) const {
+    std::signal(SIGPIPE, SIG_IGN);
+    const fs::path program = executable.value_or(hook());
+    const fs::path input_file = root_ / "stdin";
+    const fs::path output_file = root_ / "stdout";
+    const fs::path error_file = root_ / "stderr";
+    std::ofstream(input_file, std::ios::binary) << input;
+
+    posix_spawn_file_actions_t actions;
+    check(posix_spawn_file_actions_init(&actions), "file actions");
+    int pipe_fds[2] = {-1, -1};
+    if (mode == InputMode::file) {
+        check(posix_spawn_file_actions_addopen(&actions, 0, input_file.c_str(), O_RDONLY, 0), "addopen");
+    } else if (mode == InputMode::pipe) {
+        if (::pipe(pipe_fds) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
+        check(posix_spawn_file_actions_adddup2(&actions, pipe_fds[0], 0), "adddup2");
+        check(posix_spawn_file_actions_addclose(&actions, pipe_fds[1]), "addclose");
+    } else {
+        check(posix_spawn_file_actions_addclose(&actions, 0), "addclose");
+    }
+    check(posix_spawn_file_actions_addopen(&actions, 1, output_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), "out");
+    check(posix_spawn_file_actions_addopen(&actions, 2, error_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), "err");
+
+    std::vector<std::string> env_text = child_environment(home_, environment);
+    std::vector<char*> env;
+    for (std::string& entry : env_text) env.push_back(entry.data());
+    env.push_back(nullptr);
+    std::string program_text = program.string();
+    char* argv[] = {program_text.data(), nullptr};
+
+    const auto started = std::chrono::steady_clock::now();
+    pid_t pid = 0;
+    const int rc = posix_spawn(&pid, program_text.c_str(), &actions, nullptr, argv, env.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (mode == InputMode::pipe) {
+        ::close(pipe_fds[0]);
+        if (rc == 0) {
+            std::size_t written = 0;
+            while (written < input.size()) {
+                const ssize_t count = ::write(pipe_fds[1], input.data() + written, input.size() - written);
+                if (count <= 0) break;
+                written += static_cast<std::size_t>(count);
+            }
+        }
+        ::close(pipe_fds[1]);
+    }
+    check(rc, "posix_spawn");
+
+    int status = 0;
+    while (::waitpid(pid, &status, 0) == -1 && errno == EINTR) {
+    }
+    RunResult result;
+    result.elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+    if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+    result.standard_output = read_file(output_file);
+    result.standard_error = read_file(error_file);
+    return result;
+}
+
+std::string read_file(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+std::string skill_event(const std::string& name) {
+    std::string quoted;
+    for (const char c : name) {
+        if (c == '"' || c == '\\') {
+            quoted += '\\';
+            quoted += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
+            quoted += escape;
+        } else {
+            quoted += c;
+        }
+    }
+    return R"({"tool_name":"Skill","tool_input":{"skill":")" + quoted + R"("}})";
+}
+
+}  // namespace skillhook::testing

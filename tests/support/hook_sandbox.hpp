@@ -1,0 +1,62 @@
+// Runs the built hook as an agent would, in a temporary folder that holds a
+// copy of the hook, fake tools beside it and a home directory of its own.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace skillhook::testing {
+
+struct RunResult {
+    int exit_status = -1;  // -1 when ended by a signal
+    int signal = 0;
+    std::string standard_output;
+    std::string standard_error;
+    std::chrono::milliseconds elapsed{0};
+};
+
+// How standard input reaches the hook.
+enum class InputMode { file, pipe, closed };
+
+class HookSandbox {
+public:
+    HookSandbox();
+    ~HookSandbox();
+    HookSandbox(const HookSandbox&) = delete;
+    HookSandbox& operator=(const HookSandbox&) = delete;
+
+    const std::filesystem::path& root() const { return root_; }
+    const std::filesystem::path& bin() const { return bin_; }
+    const std::filesystem::path& home() const { return home_; }
+    std::filesystem::path hook() const { return bin_ / "report_skill_usage"; }
+    std::filesystem::path marker(const std::string& skill) const { return home_ / ".tolvex" / "hooks" / (".dedup_" + skill); }
+
+    // An executable shell script named `name` in bin/.
+    void write_script(const std::string& name, const std::string& body) const;
+    // The stand-in tool, copied into bin/ as `name`.
+    void install_standin(const std::string& name = "tolvex") const;
+    // Lines recorded by the stand-in so far.
+    std::vector<std::string> recorded_uses() const;
+
+    // Runs `executable` (the hook by default) with `input` on standard input.
+    RunResult run(const std::string& input, InputMode mode = InputMode::file,
+                  const std::map<std::string, std::optional<std::string>>& environment = {},
+                  std::optional<std::filesystem::path> executable = std::nullopt) const;
+
+private:
+    std::filesystem::path root_;
+    std::filesystem::path bin_;
+    std::filesystem::path home_;
+};
+
+// The text of a file, or "" when it cannot be read.
+std::string read_file(const std::filesystem::path& path);
+
+// A Skill tool event for the given name, as current agents send it.
+std::string skill_event(const std::string& name);
+
+}  // namespace skillhook::testing

@@ -1,0 +1,122 @@
+// Decoding follows RFC 8259 exactly and keeps what resolution reads.
+#include "resolution_outcome.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace skillhook::testing {
+namespace {
+
+struct DecodingCase {
+    const char* name;
+    std::string text;
+    bool decodes;
+};
+
+class Decoding : public ::testing::TestWithParam<DecodingCase> {};
+
+TEST_P(Decoding, AcceptsExactlyOneJsonText) {
+    EXPECT_EQ(decode_event(GetParam().text).has_value(), GetParam().decodes) << GetParam().text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rfc8259, Decoding,
+    ::testing::Values(
+        DecodingCase{"Empty", "", false},
+        DecodingCase{"WhitespaceOnly", " \t\r\n", false},
+        DecodingCase{"ByteOrderMark", "\xEF\xBB\xBF{}", false},
+        DecodingCase{"TrailingObject", "{} {}", false},
+        DecodingCase{"TrailingWord", "{\"a\":1} x", false},
+        DecodingCase{"Truncated", "{\"tool_name\":\"Skill\"", false},
+        DecodingCase{"InvalidUtf8InString", "{\"a\":\"\xC3\x28\"}", false},
+        DecodingCase{"OverlongUtf8", "{\"a\":\"\xC0\xAF\"}", false},
+        DecodingCase{"LoneSurrogateBytes", "{\"a\":\"\xED\xA0\x80\"}", false},
+        DecodingCase{"NaN", "NaN", false},
+        DecodingCase{"Infinity", "[Infinity]", false},
+        DecodingCase{"NegativeInfinity", "-Infinity", false},
+        DecodingCase{"Comment", "{} // note", false},
+        DecodingCase{"TrailingComma", "[1,]", false},
+        DecodingCase{"SingleQuotes", "{'a':1}", false},
+        DecodingCase{"NonJsonWhitespace", "\v{}", false},
+        DecodingCase{"SurroundingJsonWhitespace", " \t\r\n{} \t\r\n", true},
+        DecodingCase{"TopLevelArray", "[]", true},
+        DecodingCase{"TopLevelString", "\"x\"", true},
+        DecodingCase{"TopLevelNumber", "-0.5e3", true},
+        DecodingCase{"TopLevelTrue", "true", true},
+        DecodingCase{"TopLevelNull", "null", true},
+        DecodingCase{"HugeInteger", "18446744073709551616", true},
+        DecodingCase{"HugeExponent", "1e400", true},
+        DecodingCase{"EscapedSurrogatePair", "\"\\ud83d\\ude00\"", true}),
+    [](const ::testing::TestParamInfo<DecodingCase>& test) { return test.param.name; });
+
+TEST(Decoding, ReportsTheKindOfTheTopLevelValue) {
+    EXPECT_EQ(decode_event("[1]")->kind, JsonKind::array);
+    EXPECT_EQ(decode_event("\"s\"")->kind, JsonKind::string);
+    EXPECT_EQ(decode_event("0")->kind, JsonKind::number);
+    EXPECT_EQ(decode_event("false")->kind, JsonKind::boolean);
+    EXPECT_EQ(decode_event("null")->kind, JsonKind::null);
+    EXPECT_EQ(decode_event("{}")->kind, JsonKind::object);
+}
+
+TEST(Decoding, DecodesEscapesInTheMembersItKeeps) {
+    const auto event = decode_event(R"({"tool_name":"Sk\u0069ll","tool_input":{"command":"a\"b\\c\u00e9\ud83d\ude00"}})");
+    ASSERT_TRUE(event);
+    EXPECT_EQ(event->tool_name.text, "Skill");
+    EXPECT_EQ(event->command.text, "a\"b\\c\xC3\xA9\xF0\x9F\x98\x80");
+}
+
+TEST(Decoding, MatchesMemberNamesAfterDecodingTheirEscapes) {
+    EXPECT_EQ(resolution_outcome(R"({"tool\u005fname":"Skill","tool_input":{"\u0073kill":"tvx-auth"}})"), "tvx-auth");
+}
+
+TEST(Decoding, KeepsOnlyMembersAtTheirOwnLevel) {
+    // Members named like the ones read, but nested elsewhere, are ignored.
+    EXPECT_EQ(resolution_outcome(R"({"x":{"tool_name":"Skill"},"tool_name":"Read"})"), absent);
+    EXPECT_EQ(resolution_outcome(R"({"tool_name":"Skill","tool_input":{"x":{"command":"deep"}}})"), absent);
+    EXPECT_EQ(resolution_outcome(R"({"tool_name":"Skill","command":"top","tool_input":{}})"), absent);
+    EXPECT_EQ(resolution_outcome(R"({"tool_name":"Skill","tool_input":[{"command":"in-array"}]})"), malformed);
+}
+
+TEST(Decoding, TheLaterOfTwoEqualMembersCounts) {
+    EXPECT_EQ(resolution_outcome(R"({"tool_name":"Read","tool_name":"mcp__tolvex__query_run"})"), "tvx-dataset-query");
+    EXPECT_EQ(resolution_outcome(R"({"tool_name":"mcp__tolvex__query_run","tool_name":"Read"})"), absent);
+    EXPECT_EQ(resolution_outcome(R"({"tool_name":"Skill","tool_input":{"command":"a","command":"b"}})"), "b");
+    EXPECT_EQ(resolution_outcome(R"({"tool_name":"Skill","tool_input":{"command":"a","command":[]}})"), absent);
+    // A later tool_input replaces the earlier one with all its members.
+    EXPECT_EQ(resolution_outcome(R"({"tool_name":"Skill","tool_input":{"command":"a"},"tool_input":{}})"), absent);
+    EXPECT_EQ(resolution_outcome(R"({"tool_name":"Skill","tool_input":{"command":"a"},"tool_input":null})"), absent);
+    EXPECT_EQ(resolution_outcome(R"({"tool_input":{"skill":"x"},"tool_name":"Skill","tool_input":{"skill":"y"}})"), "y");
+}
+
+TEST(Decoding, NumbersOfAnySizeNeverHideASkill) {
+    EXPECT_EQ(resolution_outcome(
+                  R"({"tool_name":"Skill","tool_response":18446744073709551616,"x":1e400,"y":-1e-400,"tool_input":{"skill":"tvx-auth","n":123456789012345678901234567890}})"),
+              "tvx-auth");
+}
+
+TEST(Decoding, ALongKeyThatBeginsLikeAMemberIsAnotherMember) {
+    EXPECT_EQ(resolution_outcome(R"({"tool_name":"Skill","tool_input_and_more":{"skill":"x"}})"), absent);
+    EXPECT_EQ(resolution_outcome(R"({"tool_name_long":"Skill","tool_input":{"skill":"x"}})"), absent);
+}
+
+TEST(Decoding, DeepNestingDecodesWithoutACrash) {
+    for (const std::size_t depth : {std::size_t{9'999}, std::size_t{100'000}}) {
+        std::string text = R"({"tool_name":"Skill","tool_input":{"skill":"tvx-auth"},"deep":)";
+        text += std::string(depth, '[') + std::string(depth, ']') + "}";
+        EXPECT_EQ(resolution_outcome(text), "tvx-auth") << depth;
+        std::string objects;
+        for (std::size_t i = 0; i < depth; ++i) objects += R"({"a":)";
+        objects += '1';
+        objects.append(depth, '}');
+        EXPECT_TRUE(decode_event(objects)) << depth;
+    }
+}
+
+TEST(Decoding, NestingBeyondTheLimitIsRefusedNotACrash) {
+    const std::size_t depth = 2'000'000;
+    EXPECT_FALSE(decode_event(std::string(depth, '[') + std::string(depth, ']')));
+}
+
+}  // namespace
+}  // namespace skillhook::testing

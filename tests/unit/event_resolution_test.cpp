@@ -1,0 +1,166 @@
+// Resolution of Skill, MCP and Bash events, and the events it refuses.
+#include "resolution_outcome.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace skillhook::testing {
+namespace {
+
+struct ResolutionCase {
+    std::string event;
+    std::string_view expected;
+};
+
+void expect_outcomes(const std::vector<ResolutionCase>& cases) {
+    for (const auto& [event, expected] : cases) EXPECT_EQ(resolution_outcome(event), expected) << event;
+}
+
+std::string skill_with_command(const std::string& command_json) {
+    return R"({"tool_name":"Skill","tool_input":{"command":)" + command_json + "}}";
+}
+
+TEST(SkillRule, TakesTheNameUnchanged) {
+    expect_outcomes({
+        {skill_with_command(R"("tvx-auth")"), "tvx-auth"},
+        {skill_with_command(R"("derezi-devere")"), "derezi-devere"},
+        {skill_with_command(R"(" tvx-auth ")"), " tvx-auth "},
+        {skill_with_command(R"("Any Name/../x")"), "Any Name/../x"},
+    });
+}
+
+TEST(SkillRule, EmptyValuesGiveAbsent) {
+    for (const char* empty : {R"("")", "null", "false", "0", "0.0", "-0.0", "0e5", "-0E-7", "[]", "{}"})
+        EXPECT_EQ(resolution_outcome(skill_with_command(empty)), absent) << empty;
+    expect_outcomes({
+        {R"({"tool_name":"Skill"})", absent},
+        {R"({"tool_name":"Skill","tool_input":null})", absent},
+        {R"({"tool_name":"Skill","tool_input":{}})", absent},
+        {R"({"tool_name":"Skill","tool_input":""})", absent},
+        {R"({"tool_name":"Skill","tool_input":0})", absent},
+        {R"({"tool_name":"Skill","tool_input":[]})", absent},
+        {R"({"tool_name":"Skill","tool_input":{"args":"x"}})", absent},
+    });
+}
+
+TEST(SkillRule, NonEmptyValuesOfAnotherTypeAreMalformed) {
+    for (const char* value : {"true", "1", "-0.5", "1e-400", "[0]", R"({"a":1})"})
+        EXPECT_EQ(resolution_outcome(skill_with_command(value)), malformed) << value;
+    expect_outcomes({
+        {R"({"tool_name":"Skill","tool_input":"tvx-auth"})", malformed},
+        {R"({"tool_name":"Skill","tool_input":[1]})", malformed},
+        {R"({"tool_name":"Skill","tool_input":true})", malformed},
+    });
+}
+
+TEST(SkillRule, ReadsTheSkillMemberWhenCommandIsMissing) {
+    expect_outcomes({
+        {R"({"tool_name":"Skill","tool_input":{"skill":"tvx-feedback","args":"--x"}})", "tvx-feedback"},
+        {R"({"tool_name":"Skill","tool_input":{"skill":""}})", absent},
+        {R"({"tool_name":"Skill","tool_input":{"skill":0}})", absent},
+        {R"({"tool_name":"Skill","tool_input":{"skill":7}})", malformed},
+        // command wins whenever it is present, even when empty.
+        {R"({"tool_name":"Skill","tool_input":{"skill":"b","command":"a"}})", "a"},
+        {R"({"tool_name":"Skill","tool_input":{"command":"","skill":"b"}})", absent},
+        {R"({"tool_name":"Skill","tool_input":{"command":null,"skill":7}})", absent},
+    });
+}
+
+TEST(SkillRule, ToolNameMustMatchExactly) {
+    expect_outcomes({
+        {R"({"tool_name":"skill","tool_input":{"command":"x"}})", absent},
+        {R"({"tool_name":"Skill ","tool_input":{"command":"x"}})", absent},
+        {R"({"tool_name":"SKILL","tool_input":{"command":"x"}})", absent},
+    });
+}
+
+TEST(McpRule, EveryToolOfTheTableResolvesUnderAnyServer) {
+    const std::vector<std::pair<std::string, std::vector<std::string>>> skills = {
+        {"tvx-dataset-query",
+         {"query_spec_must_read", "query_metadata", "query_catalog", "query_intent_match", "query_simple",
+          "query_build", "query_run", "query_build_and_run", "query_chart", "query_chart_doc", "query_preferences"}},
+        {"tvx-auth",
+         {"auth_mcp_login", "auth_login_start", "auth_login_poll", "auth_get_token", "auth_check_token",
+          "auth_is_authenticated", "auth_token_refresh", "auth_system_list", "auth_system_add", "auth_system_remove",
+          "auth_system_sync", "auth_build_request_auth", "auth_logout", "auth_doctor"}},
+        {"tvx-feedback", {"feedback_submit", "feedback_detail"}},
+        {"tvx-skills",
+         {"skills_list", "skills_status", "skills_install", "skills_upgrade", "skills_marketplace_list",
+          "skills_marketplace_info", "skills_record_usage"}},
+        {"derezi-devere",
+         {"derezi_devere_scenarios", "derezi_devere_run", "derezi_devere_job_status", "derezi_devere_export"}},
+    };
+    std::size_t rows = 0;
+    for (const auto& [skill, tools] : skills) {
+        for (const std::string& tool : tools) {
+            ++rows;
+            for (const char* prefix : {"mcp__tolvex__", "mcp__other_server__", "mcp__", "mcp__a__b__"})
+                EXPECT_EQ(resolution_outcome(R"({"tool_name":")" + std::string(prefix) + tool + R"("})"), skill)
+                    << prefix << tool;
+        }
+    }
+    EXPECT_EQ(rows, _MCP_TOOL_TO_SKILL.size());
+}
+
+TEST(McpRule, OnlyExactTableNamesResolve) {
+    expect_outcomes({
+        {R"({"tool_name":"mcp__"})", absent},
+        {R"({"tool_name":"mcp__tolvex__"})", absent},
+        {R"({"tool_name":"mcp__tolvex___query_run"})", absent},
+        {R"({"tool_name":"mcp__tolvex__QUERY_RUN"})", absent},
+        {R"({"tool_name":"mcp__tolvex__query_runx"})", absent},
+        {R"({"tool_name":"mcp__tolvex__query"})", absent},
+        {R"({"tool_name":"MCP__tolvex__query_run"})", absent},
+        {R"({"tool_name":"mcp_tolvex__query_run"})", absent},
+        // Non-overlapping search from the left: "____" is two separators.
+        {R"({"tool_name":"mcp__x____query_run"})", "tvx-dataset-query"},
+        {R"({"tool_name":"mcp__x_____query_run"})", absent},
+    });
+}
+
+TEST(McpRule, ToolInputIsNeverRead) {
+    expect_outcomes({
+        {R"({"tool_name":"mcp__tolvex__auth_doctor","tool_input":7})", "tvx-auth"},
+        {R"({"tool_name":"mcp__tolvex__auth_doctor","tool_input":{"command":[1]}})", "tvx-auth"},
+    });
+}
+
+TEST(BashRule, HandsStringsToRecognitionAndRefusesOtherTypes) {
+    expect_outcomes({
+        {R"({"tool_name":"Bash"})", absent},
+        {R"({"tool_name":"Bash","tool_input":{}})", absent},
+        {R"({"tool_name":"Bash","tool_input":null})", absent},
+        {R"({"tool_name":"Bash","tool_input":{"command":"git status"}})", absent},
+        {R"({"tool_name":"Bash","tool_input":{"command":null}})", malformed},
+        {R"({"tool_name":"Bash","tool_input":{"command":false}})", malformed},
+        {R"({"tool_name":"Bash","tool_input":{"command":0}})", malformed},
+        {R"({"tool_name":"Bash","tool_input":{"command":["tolvex"]}})", malformed},
+        {R"({"tool_name":"Bash","tool_input":"tolvex auth"})", malformed},
+        // The skill member is the Skill tool's alone.
+        {R"({"tool_name":"Bash","tool_input":{"skill":7}})", absent},
+    });
+}
+
+TEST(Resolution, EventsThatAreNotObjectsAreMalformed) {
+    for (const char* text : {"[]", R"(["tool_name"])", R"("Skill")", "0", "true", "null"})
+        EXPECT_EQ(resolution_outcome(text), malformed) << text;
+}
+
+TEST(Resolution, ToolNameOfAnotherTypeIsMalformed) {
+    for (const char* value : {"null", "0", "1", "true", "false", "[]", R"(["Skill"])", "{}"})
+        EXPECT_EQ(resolution_outcome(std::string(R"({"tool_name":)") + value + "}"), malformed) << value;
+}
+
+TEST(Resolution, OtherToolsGiveAbsentWithoutReadingTheirInput) {
+    expect_outcomes({
+        {"{}", absent},
+        {R"({"tool_name":""})", absent},
+        {R"({"tool_name":"Read","tool_input":7})", absent},
+        {R"({"tool_name":"Edit","tool_input":{"command":[1]}})", absent},
+    });
+}
+
+}  // namespace
+}  // namespace skillhook::testing
