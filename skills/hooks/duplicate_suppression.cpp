@@ -10,17 +10,6 @@ namespace {
 
 constexpr std::int64_t nanoseconds_per_second = 1'000'000'000;
 
-// now - then < _DEDUP_SECONDS, exactly, for any pair of times; a time in the
-// future gives a negative difference and so counts as within the window.
-bool within_window(platform::FileTime now, platform::FileTime then) {
-    std::int64_t seconds = 0;
-    if (__builtin_sub_overflow(now.seconds, then.seconds, &seconds)) return now.seconds < then.seconds;
-    if (seconds > _DEDUP_SECONDS) return false;
-    if (seconds < _DEDUP_SECONDS - 1) return true;
-    return seconds * nanoseconds_per_second + (now.nanoseconds - then.nanoseconds) <
-           _DEDUP_SECONDS * nanoseconds_per_second;
-}
-
 // A name that is not one plain file name in the marker folder cannot have a
 // marker: a separator would leave the folder, a NUL would cut the name short.
 bool can_name_a_marker(const std::string& skill_name) {
@@ -29,6 +18,15 @@ bool can_name_a_marker(const std::string& skill_name) {
 
 }  // namespace
 
+bool is_within_window(platform::FileTime now, platform::FileTime marked) {
+    std::int64_t seconds = 0;
+    if (__builtin_sub_overflow(now.seconds, marked.seconds, &seconds)) return now.seconds < marked.seconds;
+    if (seconds > _DEDUP_SECONDS) return false;
+    if (seconds < _DEDUP_SECONDS - 1) return true;
+    return seconds * nanoseconds_per_second + (now.nanoseconds - marked.nanoseconds) <
+           _DEDUP_SECONDS * nanoseconds_per_second;
+}
+
 bool _is_duplicate(const std::string& skill_name) {
     const std::string folder = platform::join_path(platform::join_path(platform::home_directory(), ".tolvex"), "hooks");
     try {
@@ -36,7 +34,7 @@ bool _is_duplicate(const std::string& skill_name) {
         const std::string marker_path = platform::join_path(folder, ".dedup_" + skill_name);
         if (platform::exists(marker_path)) {
             const platform::FileTime now = platform::current_time();
-            if (within_window(now, platform::modification_time(marker_path))) return true;
+            if (is_within_window(now, platform::modification_time(marker_path))) return true;
         }
         platform::create_directories(folder);
         platform::touch(marker_path);

@@ -3,11 +3,17 @@
 // time is the time of the last report let through; there is no lock.
 #pragma once
 
+#include "platform.hpp"
+
 #include <string>
 
 namespace skillhook {
 
 inline constexpr int _DEDUP_SECONDS = 30;
+
+// now - marked < _DEDUP_SECONDS, exact to the nanosecond for any two times;
+// a mark in the future is within the window.
+bool is_within_window(platform::FileTime now, platform::FileTime marked);
 
 // True when a report for this skill was let through less than _DEDUP_SECONDS
 // ago. Otherwise refreshes the skill's marker and answers false; a marker that

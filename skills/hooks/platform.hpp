@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -39,8 +40,14 @@ InputText read_standard_input();
 // links are not resolved.
 std::string own_executable_path();
 
-// The current user's home directory.
+// The current user's home directory: HOME when set and not empty, else the
+// account entry's.
 std::string home_directory();
+#if !defined(_WIN32)
+// The home directory in one line of a password file, when the line is the
+// entry of this user id.
+std::optional<std::string> home_in_passwd_line(std::string_view line, unsigned uid);
+#endif
 
 // Lexical path operations; the file system is not consulted.
 std::string parent_directory(std::string_view path);

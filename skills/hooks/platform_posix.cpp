@@ -6,6 +6,8 @@
 #include <csignal>
 #include <cstring>
 #include <ctime>
+#include <cstdio>
+#include <optional>
 #include <system_error>
 
 #include <fcntl.h>
@@ -201,7 +203,54 @@ bool drain(int fd) {
     return false;
 }
 
+#if defined(__linux__)
+// The hook is linked statically, and a static program cannot safely load the
+// system's name-service modules (they link against the shared C library and
+// may crash it), so the account entry is read from the password file itself.
+std::optional<std::string> account_home_directory(uid_t uid) {
+    std::FILE* file = std::fopen("/etc/passwd", "re");
+    if (file == nullptr) throw_errno("cannot read /etc/passwd");
+    char* line = nullptr;
+    std::size_t capacity = 0;
+    std::optional<std::string> home;
+    while (!home && ::getline(&line, &capacity, file) != -1) home = home_in_passwd_line(line, uid);
+    std::free(line);
+    std::fclose(file);
+    return home;
+}
+#else
+std::optional<std::string> account_home_directory(uid_t uid) {
+    long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(suggested > 0 ? static_cast<std::size_t>(suggested) : 4096);
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    int rc;
+    while ((rc = ::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found)) == ERANGE)
+        buffer.resize(buffer.size() * 2);
+    if (rc != 0) throw std::system_error(rc, std::generic_category(), "cannot determine the home directory");
+    if (found == nullptr || found->pw_dir == nullptr || *found->pw_dir == '\0') return std::nullopt;
+    return found->pw_dir;
+}
+#endif
+
 }  // namespace
+
+std::optional<std::string> home_in_passwd_line(std::string_view line, unsigned uid) {
+    // name:password:uid:gid:comment:home:shell
+    std::string_view fields[7];
+    std::size_t count = 0;
+    while (count < 7) {
+        const std::size_t colon = line.find(':');
+        fields[count++] = line.substr(0, colon);
+        if (colon == std::string_view::npos) break;
+        line.remove_prefix(colon + 1);
+    }
+    if (count < 6 || fields[2] != std::to_string(uid) || fields[5].empty()) return std::nullopt;
+    std::string_view home = fields[5];
+    if (count == 6 && home.ends_with('\n')) home.remove_suffix(1);
+    if (home.empty()) return std::nullopt;
+    return std::string(home);
+}
 
 InputText read_standard_input() {
     struct stat status {};
@@ -252,18 +301,8 @@ std::string own_executable_path() {
 std::string home_directory() {
     // An empty HOME counts as unset, so markers never land in the working directory.
     if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
-
-    long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::vector<char> buffer(suggested > 0 ? static_cast<std::size_t>(suggested) : 4096);
-    struct passwd entry {};
-    struct passwd* found = nullptr;
-    int rc;
-    while ((rc = ::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found)) == ERANGE)
-        buffer.resize(buffer.size() * 2);
-    if (rc != 0) throw std::system_error(rc, std::generic_category(), "cannot determine the home directory");
-    if (found == nullptr || found->pw_dir == nullptr || *found->pw_dir == '\0')
-        throw std::runtime_error("cannot determine the home directory: HOME is unset and the account has none");
-    return found->pw_dir;
+    if (std::optional<std::string> home = account_home_directory(::getuid())) return *home;
+    throw std::runtime_error("cannot determine the home directory: HOME is unset and the account has none");
 }
 
 std::string parent_directory(std::string_view path) {

@@ -1,5 +1,6 @@
 #include "hook_sandbox.hpp"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -80,9 +81,12 @@ RunResult HookSandbox::run(const std::string& input, InputMode mode,
                            std::optional<fs::path> executable) const {
     std::signal(SIGPIPE, SIG_IGN);
     const fs::path program = executable.value_or(hook());
-    const fs::path input_file = root_ / "stdin";
-    const fs::path output_file = root_ / "stdout";
-    const fs::path error_file = root_ / "stderr";
+    // Runs may overlap, from several threads: each gets files of its own.
+    static std::atomic<int> run_count{0};
+    const std::string run_id = std::to_string(run_count++);
+    const fs::path input_file = root_ / ("stdin-" + run_id);
+    const fs::path output_file = root_ / ("stdout-" + run_id);
+    const fs::path error_file = root_ / ("stderr-" + run_id);
     std::ofstream(input_file, std::ios::binary) << input;
 
     posix_spawn_file_actions_t actions;
@@ -91,9 +95,9 @@ RunResult HookSandbox::run(const std::string& input, InputMode mode,
     if (mode == InputMode::file) {
         check(posix_spawn_file_actions_addopen(&actions, 0, input_file.c_str(), O_RDONLY, 0), "addopen");
     } else if (mode == InputMode::pipe) {
-        if (::pipe(pipe_fds) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
+        // Close-on-exec, so that no other concurrently started child keeps the pipe open.
+        if (::pipe2(pipe_fds, O_CLOEXEC) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
         check(posix_spawn_file_actions_adddup2(&actions, pipe_fds[0], 0), "adddup2");
-        check(posix_spawn_file_actions_addclose(&actions, pipe_fds[1]), "addclose");
     } else {
         check(posix_spawn_file_actions_addclose(&actions, 0), "addclose");
     }

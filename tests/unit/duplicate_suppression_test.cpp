@@ -1,0 +1,264 @@
+// The 30-second window and its marker files, with marker times set directly.
+#include "duplicate_suppression.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <optional>
+#include <string>
+
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <unistd.h>
+
+namespace skillhook {
+namespace {
+namespace fs = std::filesystem;
+using platform::FileTime;
+
+constexpr std::int64_t second = 1'000'000'000;
+
+FileTime at(std::int64_t seconds, std::int64_t nanoseconds = 0) { return {seconds, nanoseconds}; }
+
+TEST(DedupWindow, IsExactToTheNanosecond) {
+    const std::int64_t t = 1'800'000'000;
+    constexpr std::int64_t max = std::numeric_limits<std::int64_t>::max();
+    constexpr std::int64_t min = std::numeric_limits<std::int64_t>::min();
+    struct Case {
+        FileTime now, marked;
+        bool within;
+    };
+    for (const Case& c : {
+             Case{at(t), at(t), true},
+             Case{at(t + 29, 999'999'999), at(t), true},
+             Case{at(t + 30), at(t), false},
+             Case{at(t + 30, 1), at(t), false},
+             Case{at(t + 30, 0), at(t, 1), true},
+             Case{at(t + 31, 0), at(t, 999'999'999), false},
+             Case{at(t + 29, 500'000'000), at(t - 1, 500'000'001), true},
+             Case{at(t), at(t + 5), true},  // a mark in the future
+             Case{at(max), at(min), false},
+             Case{at(min), at(max), true},
+             Case{at(0), at(-30), false},
+         })
+        EXPECT_EQ(is_within_window(c.now, c.marked), c.within)
+            << c.now.seconds << "." << c.now.nanoseconds << " vs " << c.marked.seconds << "." << c.marked.nanoseconds;
+}
+
+class DuplicateSuppression : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "skillhook-dedup-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        root = pattern;
+        home = root / "home";
+        fs::create_directory(home);
+        if (const char* old = std::getenv("HOME")) saved_home = old;
+        ::setenv("HOME", home.c_str(), 1);
+    }
+    void TearDown() override {
+        if (saved_home)
+            ::setenv("HOME", saved_home->c_str(), 1);
+        else
+            ::unsetenv("HOME");
+        fs::permissions(root, fs::perms::owner_all, fs::perm_options::add);
+        fs::remove_all(root);
+    }
+
+    fs::path folder() const { return home / ".tolvex" / "hooks"; }
+    fs::path marker(const std::string& skill) const { return folder() / (".dedup_" + skill); }
+
+    // Gives the marker a modification time `age` nanoseconds before now.
+    void set_age(const std::string& skill, std::int64_t age) const {
+        if (!fs::exists(marker(skill))) {
+            fs::create_directories(folder());
+            std::ofstream(marker(skill)).flush();
+        }
+        const FileTime now = platform::current_time();
+        std::int64_t nanoseconds = now.seconds * second + now.nanoseconds - age;
+        const struct timespec times[2] = {{nanoseconds / second, nanoseconds % second},
+                                          {nanoseconds / second, nanoseconds % second}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, marker(skill).c_str(), times, 0), 0);
+    }
+
+    std::int64_t mtime(const fs::path& path) const {
+        struct stat status {};
+        EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
+        return status.st_mtim.tv_sec * second + status.st_mtim.tv_nsec;
+    }
+
+    std::int64_t now() const {
+        const FileTime t = platform::current_time();
+        return t.seconds * second + t.nanoseconds;
+    }
+
+    fs::path root;
+    fs::path home;
+    std::optional<std::string> saved_home;
+};
+
+TEST_F(DuplicateSuppression, FirstEventCreatesTheFolderAndAnEmptyMarker) {
+    const std::int64_t before = now();
+    EXPECT_FALSE(_is_duplicate("tvx-auth"));
+    ASSERT_TRUE(fs::is_regular_file(marker("tvx-auth")));
+    EXPECT_EQ(fs::file_size(marker("tvx-auth")), 0u);
+    EXPECT_GE(mtime(marker("tvx-auth")) + 20'000'000, before);  // file systems may round down a little
+    EXPECT_TRUE(_is_duplicate("tvx-auth"));
+}
+
+TEST_F(DuplicateSuppression, AMarkerInsideTheWindowSuppressesAndStays) {
+    for (const std::int64_t age : {std::int64_t{29'900'000'000}, std::int64_t{0}, std::int64_t{-5} * second}) {
+        set_age("tvx-skills", age);
+        const std::int64_t marked = mtime(marker("tvx-skills"));
+        EXPECT_TRUE(_is_duplicate("tvx-skills")) << age;
+        EXPECT_EQ(mtime(marker("tvx-skills")), marked) << age;
+    }
+}
+
+TEST_F(DuplicateSuppression, AMarkerThirtySecondsOldOrMoreIsRefreshed) {
+    for (const std::int64_t age : {std::int64_t{30} * second, std::int64_t{3600} * second}) {
+        set_age("tvx-auth", age);
+        const std::int64_t before = now();
+        EXPECT_FALSE(_is_duplicate("tvx-auth")) << age;
+        EXPECT_GE(mtime(marker("tvx-auth")) + 20'000'000, before) << age;
+    }
+}
+
+TEST_F(DuplicateSuppression, TheWindowIsFixedNotSliding) {
+    set_age("tvx-auth", 10 * second);
+    const std::int64_t marked = mtime(marker("tvx-auth"));
+    EXPECT_TRUE(_is_duplicate("tvx-auth"));
+    // The same mark seen 10 s later.
+    set_age("tvx-auth", 20 * second);
+    const std::int64_t moved_by_test = mtime(marker("tvx-auth"));
+    EXPECT_TRUE(_is_duplicate("tvx-auth"));
+    EXPECT_EQ(mtime(marker("tvx-auth")), moved_by_test);
+    EXPECT_LT(moved_by_test, marked);
+    set_age("tvx-auth", 30 * second);
+    EXPECT_FALSE(_is_duplicate("tvx-auth"));
+    EXPECT_TRUE(_is_duplicate("tvx-auth"));
+}
+
+TEST_F(DuplicateSuppression, SkillsAreIndependent) {
+    EXPECT_FALSE(_is_duplicate("tvx-auth"));
+    EXPECT_FALSE(_is_duplicate("tvx-skills"));
+    EXPECT_FALSE(_is_duplicate("TVX-AUTH"));
+    EXPECT_TRUE(_is_duplicate("tvx-auth"));
+}
+
+TEST_F(DuplicateSuppression, RefreshKeepsTheMarkersContent) {
+    fs::create_directories(folder());
+    std::ofstream(marker("tvx-auth")) << "kept";
+    set_age("tvx-auth", 60 * second);
+    EXPECT_FALSE(_is_duplicate("tvx-auth"));
+    std::ifstream file(marker("tvx-auth"));
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "kept");
+}
+
+TEST_F(DuplicateSuppression, AFileWhereTheFolderShouldBeLetsEveryEventThrough) {
+    fs::create_directories(home / ".tolvex");
+    std::ofstream(home / ".tolvex" / "hooks") << "not a folder";
+    for (int i = 0; i < 3; ++i) EXPECT_FALSE(_is_duplicate("tvx-auth"));
+    EXPECT_TRUE(fs::is_regular_file(home / ".tolvex" / "hooks"));
+}
+
+TEST_F(DuplicateSuppression, ANameTheFileSystemRefusesLetsTheEventThrough) {
+    const std::string too_long(300, 'x');
+    EXPECT_FALSE(_is_duplicate(too_long));
+    EXPECT_FALSE(_is_duplicate(too_long));
+}
+
+TEST_F(DuplicateSuppression, NamesWithSeparatorsOrNulGetNoMarker) {
+    fs::create_directories(home / "a");
+    const std::int64_t passwd_time = mtime("/etc/passwd");
+    for (const std::string& name : {std::string("../../x"), std::string("a/b"), std::string("/etc/passwd"),
+                                    std::string("../.dedup_y"), std::string("tvx-auth\0/x", 11)}) {
+        EXPECT_FALSE(_is_duplicate(name)) << name;
+        EXPECT_FALSE(_is_duplicate(name)) << name;
+    }
+    // Nothing was created anywhere, not even the marker folder.
+    EXPECT_FALSE(fs::exists(home / ".tolvex"));
+    EXPECT_TRUE(fs::is_empty(home / "a"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(root), fs::directory_iterator()), 1);
+    EXPECT_EQ(mtime("/etc/passwd"), passwd_time);
+}
+
+TEST_F(DuplicateSuppression, ANameWithNulDoesNotShareTheMarkerOfItsPrefix) {
+    EXPECT_FALSE(_is_duplicate("tvx-auth"));
+    EXPECT_FALSE(_is_duplicate(std::string("tvx-auth\0other", 14)));
+}
+
+TEST_F(DuplicateSuppression, DotNamesStayInsideTheFolder) {
+    EXPECT_FALSE(_is_duplicate(".."));
+    EXPECT_TRUE(fs::is_regular_file(folder() / ".dedup_.."));
+    EXPECT_TRUE(_is_duplicate(".."));
+}
+
+TEST_F(DuplicateSuppression, ASymlinkedMarkerIsFollowed) {
+    fs::create_directories(folder());
+    std::ofstream(root / "target").flush();
+    fs::create_symlink(root / "target", marker("tvx-auth"));
+    set_age("tvx-auth", 60 * second);
+    EXPECT_FALSE(_is_duplicate("tvx-auth"));
+    EXPECT_TRUE(_is_duplicate("tvx-auth"));
+    EXPECT_TRUE(fs::is_symlink(marker("tvx-auth")));
+}
+
+TEST_F(DuplicateSuppression, ADanglingSymlinkMarkerCreatesNothingOutsideTheFolder) {
+    fs::create_directories(folder());
+    fs::create_symlink(root / "missing", marker("tvx-auth"));
+    EXPECT_FALSE(_is_duplicate("tvx-auth"));
+    EXPECT_FALSE(fs::exists(root / "missing"));
+}
+
+class HomeDirectory : public ::testing::Test {
+protected:
+    void TearDown() override {
+        if (saved_home)
+            ::setenv("HOME", saved_home->c_str(), 1);
+        else
+            ::unsetenv("HOME");
+    }
+    static std::string account_home() { return ::getpwuid(::getuid())->pw_dir; }
+    std::optional<std::string> saved_home =
+        std::getenv("HOME") ? std::optional<std::string>(std::getenv("HOME")) : std::nullopt;
+};
+
+TEST_F(HomeDirectory, ComesFromHomeWhenSet) {
+    ::setenv("HOME", "/some/where", 1);
+    EXPECT_EQ(platform::home_directory(), "/some/where");
+}
+
+TEST_F(HomeDirectory, EmptyOrUnsetHomeFallsBackToTheAccount) {
+    ::setenv("HOME", "", 1);
+    EXPECT_EQ(platform::home_directory(), account_home());
+    ::unsetenv("HOME");
+    EXPECT_EQ(platform::home_directory(), account_home());
+}
+
+TEST(PasswdLine, FindsTheHomeOfExactlyThisUser) {
+    struct Case {
+        const char* line;
+        unsigned uid;
+        std::optional<std::string> home;
+    };
+    for (const Case& c : {
+             Case{"root:x:0:0:root:/root:/bin/bash\n", 0, "/root"},
+             Case{"ann:x:1000:1000:Ann,,,:/home/ann:/bin/sh", 1000, "/home/ann"},
+             Case{"ann:x:1000:1000:Ann:/home/ann\n", 1000, "/home/ann"},
+             Case{"ann:x:1000:1000:Ann:/home/ann:/bin/sh\n", 100, std::nullopt},
+             Case{"ann:x:10000:1000:Ann:/home/ann:/bin/sh\n", 1000, std::nullopt},
+             Case{"svc:x:7:7:svc::/bin/false\n", 7, std::nullopt},
+             Case{"broken:x:7\n", 7, std::nullopt},
+             Case{"# comment\n", 0, std::nullopt},
+         })
+        EXPECT_EQ(platform::home_in_passwd_line(c.line, c.uid), c.home) << c.line;
+}
+
+}  // namespace
+}  // namespace skillhook
