@@ -175,7 +175,7 @@ private:
     void open_container(JsonKind kind) {
         JsonValueSummary* target = begin_value(kind);
         if (depth_ < std::size(open_targets_)) open_targets_[depth_] = target;
-        if (depth_ == 1) in_tool_input_ = target == &event_.tool_input;
+        if (depth_ == 1) in_tool_input_ = kind == JsonKind::object && target == &event_.tool_input;
         ++depth_;
     }
 

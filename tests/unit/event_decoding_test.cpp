@@ -76,6 +76,11 @@ TEST(Decoding, KeepsOnlyMembersAtTheirOwnLevel) {
     EXPECT_EQ(resolution_outcome(R"({"tool_name":"Skill","tool_input":{"x":{"command":"deep"}}})"), absent);
     EXPECT_EQ(resolution_outcome(R"({"tool_name":"Skill","command":"top","tool_input":{}})"), absent);
     EXPECT_EQ(resolution_outcome(R"({"tool_name":"Skill","tool_input":[{"command":"in-array"}]})"), malformed);
+    // Values inside an array that replaced tool_input are no members of it.
+    const auto event = decode_event(R"({"tool_input":{"command":"a"},"tool_input":["b",{"command":"c"}]})");
+    ASSERT_TRUE(event);
+    EXPECT_EQ(event->tool_input.kind, JsonKind::array);
+    EXPECT_EQ(event->command.kind, JsonKind::missing);
 }
 
 TEST(Decoding, TheLaterOfTwoEqualMembersCounts) {
