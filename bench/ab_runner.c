@@ -90,7 +90,7 @@ static struct run run_once(const char *program, int input_fd) {
     while (wait4(pid, &status, 0, &usage) == -1)
         if (errno != EINTR) fail("wait4");
     const double end = now_seconds();
-    posix_spawn_file_actions_destroy(&actions);
+    if (posix_spawn_file_actions_destroy(&actions) != 0) fail("posix_spawn_file_actions_destroy");
 
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         fprintf(stderr, "ab_runner: %s ended with status %d\n", program, status);
@@ -125,7 +125,7 @@ int main(int argc, char **argv) {
     if (input_fd == -1) fail(argv[3]);
     struct stat input_status;
     if (fstat(input_fd, &input_status) != 0) fail("fstat");
-    signal(SIGPIPE, SIG_IGN);
+    if (signal(SIGPIPE, SIG_IGN) == SIG_ERR) fail("signal");
 
     double *ratios = malloc((size_t)rounds * sizeof *ratios);
     double *a_times = malloc((size_t)rounds * sizeof *a_times);
