@@ -1,0 +1,107 @@
+// In-process costs of one run: decoding and resolving each sample event,
+// against a plain copy and a plain scan of the same bytes (what any program
+// that looks at every byte must pay), and Bash recognition on long lines.
+#include "sample_events.hpp"
+
+#include "bash_command.hpp"
+#include "event_resolution.hpp"
+#include "hook_event.hpp"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+using skillhook::bench::SampleEvent;
+
+void count_bytes(benchmark::State& state, std::size_t size) {
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(size));
+}
+
+void copy_bytes(benchmark::State& state, const std::string& text) {
+    std::vector<char> target(text.size());
+    for (auto _ : state) {
+        std::memcpy(target.data(), text.data(), text.size());
+        benchmark::DoNotOptimize(target.data());
+        benchmark::ClobberMemory();
+    }
+    count_bytes(state, text.size());
+}
+
+// Counts the quotes: one look at every byte, as a tokenizer's fast path does.
+void scan_bytes(benchmark::State& state, const std::string& text) {
+    for (auto _ : state) benchmark::DoNotOptimize(std::count(text.begin(), text.end(), '"'));
+    count_bytes(state, text.size());
+}
+
+void decode(benchmark::State& state, const std::string& text) {
+    for (auto _ : state) {
+        auto event = skillhook::decode_event(text);
+        if (!event) {
+            state.SkipWithError("the sample event does not decode");
+            break;
+        }
+        benchmark::DoNotOptimize(event);
+    }
+    count_bytes(state, text.size());
+}
+
+void decode_and_resolve(benchmark::State& state, const std::string& text) {
+    for (auto _ : state) {
+        auto event = skillhook::decode_event(text);
+        if (!event) {
+            state.SkipWithError("the sample event does not decode");
+            break;
+        }
+        benchmark::DoNotOptimize(skillhook::_resolve_skill_name(*event));
+    }
+    count_bytes(state, text.size());
+}
+
+void recognise_bash(benchmark::State& state, const std::string& command) {
+    for (auto _ : state) benchmark::DoNotOptimize(skillhook::_resolve_bash_tolvex_command(command));
+    count_bytes(state, command.size());
+}
+
+// A long command line of many short words whose tool word, if any, comes last.
+std::string long_command_line(std::size_t size, bool tool_at_end) {
+    std::string line;
+    while (line.size() < size) line += "git -C /srv/repo log --format=%H\t";
+    if (tool_at_end) line += " tolvex query run";
+    return line;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Owned here so the registered benchmarks can refer to them for the whole run.
+    static const std::vector<SampleEvent> events = [] {
+        std::vector<SampleEvent> all = skillhook::bench::sample_events();
+        // Not a process case: it shows how much of decoding the escapes cost.
+        all.push_back({"read-1m-no-escapes", skillhook::bench::read_event_without_escapes(1'300'000)});
+        return all;
+    }();
+    for (const SampleEvent& event : events) {
+        benchmark::RegisterBenchmark(("copy/" + event.name).c_str(), copy_bytes, event.text);
+        benchmark::RegisterBenchmark(("scan/" + event.name).c_str(), scan_bytes, event.text);
+        benchmark::RegisterBenchmark(("decode/" + event.name).c_str(), decode, event.text);
+        benchmark::RegisterBenchmark(("decode_and_resolve/" + event.name).c_str(), decode_and_resolve, event.text);
+    }
+    static const std::vector<std::pair<std::string, std::string>> commands = {
+        {"bash/1k-no-tool", long_command_line(1024, false)},
+        {"bash/1m-no-tool", long_command_line(1024 * 1024, false)},
+        {"bash/1m-tool-last", long_command_line(1024 * 1024, true)},
+    };
+    for (const auto& [name, command] : commands)
+        benchmark::RegisterBenchmark(name.c_str(), recognise_bash, command);
+
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
