@@ -1,4 +1,7 @@
+// The sandbox on POSIX systems: posix_spawn, and shell scripts as fake tools.
 #include "hook_sandbox.hpp"
+
+#include "hook_sandbox_platform.hpp"
 
 #include <cerrno>
 #include <csignal>
@@ -41,43 +44,52 @@ std::vector<std::string> child_environment(const fs::path& home,
     return result;
 }
 
-}  // namespace
-
-HookSandbox::HookSandbox() {
-    std::string pattern = (fs::temp_directory_path() / "skillhook-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::system_error(errno, std::generic_category(), "mkdtemp");
-    root_ = pattern;
-    bin_ = root_ / "bin";
-    home_ = root_ / "home";
-    fs::create_directories(bin_);
-    fs::create_directories(home_);
-    fs::copy_file(SKILLHOOK_HOOK_PATH, hook());
+// Shell scripts serve as fake tools here.
+std::string fake_tool_script(const FakeTool& tool) {
+    const std::string beside = "\"$(dirname \"$0\")/" + tool.file + "\"";
+    switch (tool.behaviour) {
+        case FakeTool::Behaviour::record_arguments:
+            return "for a in \"$0\" \"$@\"; do printf '%s\\0' \"$a\"; done > " + beside;
+        case FakeTool::Behaviour::fail_noisily:
+            return "echo out; echo err >&2; exit 1";
+        case FakeTool::Behaviour::flood_both_streams:
+            return "head -c 52428800 /dev/zero & head -c 52428800 /dev/zero >&2; wait; touch " + beside;
+        case FakeTool::Behaviour::hang:
+            return "echo $$ > " + beside + "; exec sleep 60";
+        case FakeTool::Behaviour::leave_background_child:
+            return "sleep 60 & echo $! > " + beside + "; exit 0";
+        case FakeTool::Behaviour::create_file:
+            return "touch " + beside;
+        case FakeTool::Behaviour::report_probe_handle:
+            break;
+    }
+    throw std::logic_error("no script for this fake tool behaviour");
 }
 
-HookSandbox::~HookSandbox() {
-    std::error_code ignored;
-    fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, ignored);
-    fs::remove_all(root_, ignored);
-}
-
-void HookSandbox::write_script(const std::string& name, const std::string& body) const {
-    const fs::path path = bin_ / name;
+void write_executable_script(const fs::path& path, const std::string& body) {
     std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
     fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
 }
 
-void HookSandbox::install_standin(const std::string& name) const { fs::copy_file(SKILLHOOK_STANDIN_PATH, bin_ / name); }
+}  // namespace
 
-std::vector<std::string> HookSandbox::recorded_uses() const {
-    std::vector<std::string> names;
-    std::istringstream log(read_file(bin_ / "tolvex-usage.log"));
-    for (std::string line; std::getline(log, line);) names.push_back(line.substr(line.find('\t') + 1));
-    return names;
+fs::path built_program(const char* configured_path) { return configured_path; }
+
+void HookSandbox::write_script(const std::string& name, const std::string& body) const {
+    write_executable_script(bin_ / name, body);
 }
+
+void HookSandbox::install_fake_tool(const fs::path& folder, const std::string& name, const FakeTool& tool) const {
+    write_executable_script(folder / name, fake_tool_script(tool));
+}
+
+bool process_is_running(int process_id) { return ::kill(process_id, 0) == 0; }
+
+void end_process(int process_id) { ::kill(process_id, SIGKILL); }
 
 RunResult HookSandbox::run(const std::string& input, InputMode mode,
                            const std::map<std::string, std::optional<std::string>>& environment,
-                           std::optional<fs::path> executable) const {
+                           std::optional<fs::path> executable, const std::vector<std::string>& arguments) const {
     std::signal(SIGPIPE, SIG_IGN);
     const fs::path program = executable.value_or(hook());
     const fs::path input_file = root_ / "stdin";
@@ -105,11 +117,14 @@ RunResult HookSandbox::run(const std::string& input, InputMode mode,
     for (std::string& entry : env_text) env.push_back(entry.data());
     env.push_back(nullptr);
     std::string program_text = program.string();
-    char* argv[] = {program_text.data(), nullptr};
+    std::vector<std::string> argument_text = arguments;
+    std::vector<char*> argv{program_text.data()};
+    for (std::string& argument : argument_text) argv.push_back(argument.data());
+    argv.push_back(nullptr);
 
     const auto started = std::chrono::steady_clock::now();
     pid_t pid = 0;
-    const int rc = posix_spawn(&pid, program_text.c_str(), &actions, nullptr, argv, env.data());
+    const int rc = posix_spawn(&pid, program_text.c_str(), &actions, nullptr, argv.data(), env.data());
     posix_spawn_file_actions_destroy(&actions);
     if (mode == InputMode::pipe) {
         ::close(pipe_fds[0]);
@@ -136,30 +151,6 @@ RunResult HookSandbox::run(const std::string& input, InputMode mode,
     result.standard_output = read_file(output_file);
     result.standard_error = read_file(error_file);
     return result;
-}
-
-std::string read_file(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-std::string skill_event(const std::string& name) {
-    std::string quoted;
-    for (const char c : name) {
-        if (c == '"' || c == '\\') {
-            quoted += '\\';
-            quoted += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
-            quoted += escape;
-        } else {
-            quoted += c;
-        }
-    }
-    return R"({"tool_name":"Skill","tool_input":{"skill":")" + quoted + R"("}})";
 }
 
 }  // namespace skillhook::testing

@@ -1,0 +1,93 @@
+// The parts of the sandbox that every platform shares.
+#include "hook_sandbox.hpp"
+
+#include "hook_sandbox_platform.hpp"
+
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+#include <system_error>
+
+namespace skillhook::testing {
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path new_temporary_folder() {
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path candidate = fs::temp_directory_path() / ("skillhook-test-" + std::to_string(random()));
+        if (fs::create_directory(candidate)) {
+            fs::permissions(candidate, fs::perms::owner_all);
+            return candidate;
+        }
+    }
+    throw std::runtime_error("cannot create a temporary folder");
+}
+
+}  // namespace
+
+HookSandbox::HookSandbox() : root_(new_temporary_folder()), bin_(root_ / "bin"), home_(root_ / "home") {
+    fs::create_directories(bin_);
+    fs::create_directories(home_);
+    fs::copy_file(built_program(SKILLHOOK_HOOK_PATH), hook());
+}
+
+HookSandbox::~HookSandbox() {
+    std::error_code ignored;
+    fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(root_, ignored);
+}
+
+fs::path HookSandbox::marker(const std::string& skill) const {
+    return home_ / ".tolvex" / "hooks" / utf8_path(".dedup_" + skill);
+}
+
+void HookSandbox::install_standin(const std::string& name) const {
+    fs::copy_file(built_program(SKILLHOOK_STANDIN_PATH), bin_ / name);
+}
+
+std::vector<std::string> HookSandbox::recorded_uses() const {
+    std::vector<std::string> names;
+    std::istringstream log(read_file(bin_ / "tolvex-usage.log"));
+    for (std::string line; std::getline(log, line);) names.push_back(line.substr(line.find('\t') + 1));
+    return names;
+}
+
+std::string HookSandbox::executable_name(const std::string& stem) {
+#if defined(_WIN32)
+    return stem + ".exe";
+#else
+    return stem;
+#endif
+}
+
+std::string read_file(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+fs::path utf8_path(const std::string& text) { return std::u8string(text.begin(), text.end()); }
+
+std::string skill_event(const std::string& name) {
+    std::string quoted;
+    for (const char c : name) {
+        if (c == '"' || c == '\\') {
+            quoted += '\\';
+            quoted += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
+            quoted += escape;
+        } else {
+            quoted += c;
+        }
+    }
+    return R"({"tool_name":"Skill","tool_input":{"skill":")" + quoted + R"("}})";
+}
+
+}  // namespace skillhook::testing
