@@ -129,9 +129,8 @@ TEST_F(UsageReport, AHookReachedThroughASymlinkUsesTheToolBesideTheLink) {
     const fs::path other = sandbox.root() / "other";
     fs::create_directory(other);
     const fs::path link = other / sandbox.hook().filename();
-    std::error_code failure;
-    fs::create_symlink(sandbox.hook(), link, failure);
-    if (failure) GTEST_SKIP() << "this system refuses symbolic links here: " << failure.message();
+    if (const auto failure = create_file_symlink(sandbox.hook(), link))
+        GTEST_SKIP() << "no symbolic link could be made here: " << *failure;
     sandbox.install_fake_tool("tolvex", {Behaviour::create_file, "ran-in-bin"});
     sandbox.install_fake_tool(other, "tolvex", {Behaviour::create_file, "ran-in-other"});
     expect_silent_success(sandbox.run(skill_event("tvx-auth"), InputMode::file, {}, link));

@@ -82,6 +82,9 @@ private:
     std::filesystem::path home_;
 };
 
+// Makes `link` a symbolic link to the file `target`; returns why it could not.
+std::optional<std::string> create_file_symlink(const std::filesystem::path& target, const std::filesystem::path& link);
+
 // Whether the process with this id still runs; and ending it.
 bool process_is_running(int process_id);
 void end_process(int process_id);

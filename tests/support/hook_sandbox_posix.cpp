@@ -83,6 +83,13 @@ void HookSandbox::install_fake_tool(const fs::path& folder, const std::string& n
     write_executable_script(folder / name, fake_tool_script(tool));
 }
 
+std::optional<std::string> create_file_symlink(const fs::path& target, const fs::path& link) {
+    std::error_code failure;
+    fs::create_symlink(target, link, failure);
+    if (failure) return failure.message();
+    return std::nullopt;
+}
+
 bool process_is_running(int process_id) { return ::kill(process_id, 0) == 0; }
 
 void end_process(int process_id) { ::kill(process_id, SIGKILL); }

@@ -118,6 +118,15 @@ void HookSandbox::install_fake_tool(const fs::path& folder, const std::string& n
     std::ofstream(fs::path(path.wstring() + L".action"), std::ios::binary) << behaviour_word(tool.behaviour) << ' ' << tool.file;
 }
 
+// The C++ library of MinGW makes no symbolic links on Windows, so the system is asked.
+std::optional<std::string> create_file_symlink(const fs::path& target, const fs::path& link) {
+    if (!::CreateSymbolicLinkW(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE))
+        return std::system_category().message(static_cast<int>(::GetLastError()));
+    // Wine answers success without making the link.
+    if (::GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES) return "the system made no link";
+    return std::nullopt;
+}
+
 bool process_is_running(int process_id) {
     const Handle process(::OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(process_id)));
     return process.get() != nullptr && ::WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
