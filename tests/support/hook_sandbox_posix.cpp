@@ -5,10 +5,7 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
-#include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <system_error>
 
