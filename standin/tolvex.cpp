@@ -5,8 +5,10 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -39,21 +41,25 @@ std::string utc_now() {
     return stamp;
 }
 
-std::string log_path(std::string_view own_path) {
-    const std::size_t slash = own_path.find_last_of("/\\");
-    const std::string folder = slash == std::string_view::npos ? "." : std::string(own_path.substr(0, slash));
-    return folder + "/tolvex-usage.log";
+// Arguments and paths are UTF-8 here, whatever form the system hands them in.
+std::filesystem::path utf8_path(std::string_view text) { return std::u8string(text.begin(), text.end()); }
+
+std::FILE* open_for_appending(const std::filesystem::path& path) {
+#if defined(_WIN32)
+    return ::_wfopen(path.c_str(), L"ab");
+#else
+    return std::fopen(path.c_str(), "ab");
+#endif
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    if (argc != 4 || std::string_view(argv[1]) != "skills" || std::string_view(argv[2]) != "report-usage") {
+int record(const std::vector<std::string>& arguments) {
+    if (arguments.size() != 4 || arguments[1] != "skills" || arguments[2] != "report-usage") {
         std::fputs("usage: tolvex skills report-usage <skill-name>\n(stand-in: no other command)\n", stderr);
         return 2;
     }
-    const std::string line = utc_now() + "\t" + escaped(argv[3]) + "\n";
-    std::FILE* log = std::fopen(log_path(argv[0]).c_str(), "ab");
+    const std::string& name = arguments[3];
+    const std::string line = utc_now() + "\t" + escaped(name) + "\n";
+    std::FILE* log = open_for_appending(utf8_path(arguments[0]).parent_path() / "tolvex-usage.log");
     if (log == nullptr) {
         std::perror("tolvex: cannot open the usage log");
         return 1;
@@ -64,6 +70,22 @@ int main(int argc, char** argv) {
         std::perror("tolvex: cannot record the use");
         return 1;
     }
-    std::printf("recorded use of %s\n", argv[3]);
+    std::printf("recorded use of %s\n", name.c_str());
     return 0;
 }
+
+}  // namespace
+
+#if defined(_WIN32)
+// The command line arrives as UTF-16; the narrow argv would hold the ANSI code page.
+int wmain(int argc, wchar_t** argv) {
+    std::vector<std::string> arguments;
+    for (int index = 0; index < argc; ++index) {
+        const std::u8string text = std::filesystem::path(argv[index]).u8string();
+        arguments.emplace_back(text.begin(), text.end());
+    }
+    return record(arguments);
+}
+#else
+int main(int argc, char** argv) { return record({argv, argv + argc}); }
+#endif

@@ -52,7 +52,8 @@ std::optional<std::string> home_in_passwd_line(std::string_view line, unsigned u
 // Lexical path operations; the file system is not consulted.
 std::string parent_directory(std::string_view path);
 std::string join_path(std::string_view folder, std::string_view name);
-// True when the name would not stay a single component of a folder.
+// True when the name would not stay a single component of a folder, or would
+// not name an entry of its own there (Windows drops trailing dots and blanks).
 bool holds_path_separator(std::string_view name);
 
 // Wall-clock time since the epoch.

@@ -66,11 +66,13 @@ void make_pipe(Pipe& pipe) {
     check(::pipe2(fds, O_CLOEXEC), "pipe2");
 #else
     check(::pipe(fds), "pipe");
-    ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
-    ::fcntl(fds[1], F_SETFD, FD_CLOEXEC);
 #endif
     pipe.read_end.reset(fds[0]);
     pipe.write_end.reset(fds[1]);
+#if !defined(__linux__)
+    check(::fcntl(fds[0], F_SETFD, FD_CLOEXEC), "fcntl");
+    check(::fcntl(fds[1], F_SETFD, FD_CLOEXEC), "fcntl");
+#endif
 }
 
 FileTime to_file_time(const struct timespec& ts) { return {ts.tv_sec, ts.tv_nsec}; }
@@ -178,9 +180,12 @@ private:
 // agent left open without close-on-exec.
 void close_other_descriptors_in_child(SpawnActions& actions, SpawnAttributes& attributes) {
 #if defined(__APPLE__)
-    (void)actions;
+    // This flag closes every descriptor that no file action names, standard
+    // input included, which the child is to share with the hook.
     if (const int rc = ::posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_CLOEXEC_DEFAULT); rc != 0)
         throw std::system_error(rc, std::generic_category(), "posix_spawnattr_setflags");
+    if (const int rc = ::posix_spawn_file_actions_addinherit_np(actions.get(), STDIN_FILENO); rc != 0)
+        throw std::system_error(rc, std::generic_category(), "posix_spawn_file_actions_addinherit_np");
 #else
     (void)attributes;
     if (const int rc = ::posix_spawn_file_actions_addclosefrom_np(actions.get(), STDERR_FILENO + 1); rc != 0)

@@ -84,8 +84,7 @@ TEST_F(HookEntry, ALargeNumberInTheResponseDoesNotHideTheSkill) {
 }
 
 TEST_F(HookEntry, ArgumentsAreIgnored) {
-    sandbox.write_script("with-args", "exec \"$(dirname \"$0\")/report_skill_usage\" --help -x");
-    const RunResult result = sandbox.run(skill_event("tvx-auth"), InputMode::file, {}, sandbox.bin() / "with-args");
+    const RunResult result = sandbox.run(skill_event("tvx-auth"), InputMode::file, {}, std::nullopt, {"--help", "-x"});
     EXPECT_EQ(result.exit_status, 0);
     EXPECT_EQ(result.standard_output + result.standard_error, "");
     EXPECT_EQ(sandbox.recorded_uses(), std::vector<std::string>{"tvx-auth"});

@@ -3,24 +3,22 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
+#include <cstdint>
 #include <filesystem>
-#include <fstream>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <unistd.h>
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 namespace skillhook::testing {
 namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-// A fake tool that writes each argument it was given, NUL-terminated, to `file`.
-std::string argument_recorder(const std::string& file) {
-    return "for a in \"$0\" \"$@\"; do printf '%s\\0' \"$a\"; done > \"$(dirname \"$0\")/" + file + "\"";
-}
+using Behaviour = FakeTool::Behaviour;
 
 std::vector<std::string> split_at_nul(const std::string& text) {
     std::vector<std::string> parts;
@@ -28,6 +26,11 @@ std::vector<std::string> split_at_nul(const std::string& text) {
     for (std::size_t end; (end = text.find('\0', start)) != std::string::npos; start = end + 1)
         parts.push_back(text.substr(start, end - start));
     return parts;
+}
+
+std::string utf8_text(const fs::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
 }
 
 void expect_silent_success(const RunResult& result) {
@@ -42,26 +45,28 @@ protected:
 };
 
 TEST_F(UsageReport, RunsTheToolBesideTheHookWithExactlyFourArguments) {
-    sandbox.write_script("tolvex", argument_recorder("args"));
-    for (const char* name : {"tvx-auth", "a name with 'quotes' \"and\" $(shell) ; chars\\", "\xC3\xA9t\xC3\xA9"}) {
+    sandbox.install_fake_tool("tolvex", {Behaviour::record_arguments, "args"});
+    for (const char* name : {"tvx-auth", "a name with 'quotes' \"and\" $(shell) ; chars\\",
+                             "two trailing backslashes\\\\", "\\\"quoted\\\" \\\\\"", "tab\tand*wild?cards",
+                             "\xC3\xA9t\xC3\xA9"}) {
         fs::remove_all(sandbox.home() / ".tolvex");
         expect_silent_success(sandbox.run(skill_event(name)));
-        const std::vector<std::string> expected = {(sandbox.bin() / "tolvex").string(), "skills", "report-usage", name};
+        const std::vector<std::string> expected = {utf8_text(sandbox.bin() / "tolvex"), "skills", "report-usage", name};
         EXPECT_EQ(split_at_nul(read_file(sandbox.bin() / "args")), expected);
     }
 }
 
 TEST_F(UsageReport, PrefersTheExeName) {
-    sandbox.write_script("tolvex.exe", argument_recorder("exe-args"));
-    sandbox.write_script("tolvex", argument_recorder("plain-args"));
+    sandbox.install_fake_tool("tolvex.exe", {Behaviour::record_arguments, "exe-args"});
+    sandbox.install_fake_tool("tolvex", {Behaviour::record_arguments, "plain-args"});
     expect_silent_success(sandbox.run(skill_event("tvx-auth")));
-    EXPECT_EQ(split_at_nul(read_file(sandbox.bin() / "exe-args")).at(0), (sandbox.bin() / "tolvex.exe").string());
+    EXPECT_EQ(split_at_nul(read_file(sandbox.bin() / "exe-args")).at(0), utf8_text(sandbox.bin() / "tolvex.exe"));
     EXPECT_FALSE(fs::exists(sandbox.bin() / "plain-args"));
 }
 
 TEST_F(UsageReport, ADirectoryNamedLikeTheExeIsChosenAndFailsQuietly) {
     fs::create_directory(sandbox.bin() / "tolvex.exe");
-    sandbox.write_script("tolvex", argument_recorder("plain-args"));
+    sandbox.install_fake_tool("tolvex", {Behaviour::record_arguments, "plain-args"});
     expect_silent_success(sandbox.run(skill_event("tvx-auth")));
     EXPECT_FALSE(fs::exists(sandbox.bin() / "plain-args"));
 }
@@ -69,21 +74,19 @@ TEST_F(UsageReport, ADirectoryNamedLikeTheExeIsChosenAndFailsQuietly) {
 TEST_F(UsageReport, NeverSearchesTheCommandPath) {
     const fs::path elsewhere = sandbox.root() / "elsewhere";
     fs::create_directory(elsewhere);
-    std::ofstream(elsewhere / "tolvex") << "#!/bin/sh\ntouch \"" << (sandbox.root() / "searched").string() << "\"\n";
-    fs::permissions(elsewhere / "tolvex", fs::perms::owner_all);
-    expect_silent_success(sandbox.run(skill_event("tvx-auth"), InputMode::file, {{"PATH", elsewhere.string()}}));
-    EXPECT_FALSE(fs::exists(sandbox.root() / "searched"));
+    for (const std::string& name : {std::string("tolvex"), std::string("tolvex.exe")})
+        sandbox.install_fake_tool(elsewhere, name, {Behaviour::create_file, "searched"});
+    expect_silent_success(sandbox.run(skill_event("tvx-auth"), InputMode::file, {{"PATH", utf8_text(elsewhere)}}));
+    EXPECT_FALSE(fs::exists(elsewhere / "searched"));
 }
 
 TEST_F(UsageReport, AFailingNoisyToolLeavesTheHookSilent) {
-    sandbox.write_script("tolvex", "echo out; echo err >&2; exit 1");
+    sandbox.install_fake_tool("tolvex", {Behaviour::fail_noisily, ""});
     expect_silent_success(sandbox.run(skill_event("tvx-auth")));
 }
 
 TEST_F(UsageReport, DrainsLargeOutputOnBothStreams) {
-    sandbox.write_script("tolvex",
-                         "head -c 52428800 /dev/zero & head -c 52428800 /dev/zero >&2; wait; "
-                         "touch \"$(dirname \"$0\")/finished\"");
+    sandbox.install_fake_tool("tolvex", {Behaviour::flood_both_streams, "finished"});
     const RunResult result = sandbox.run(skill_event("tvx-auth"));
     expect_silent_success(result);
     EXPECT_TRUE(fs::exists(sandbox.bin() / "finished"));
@@ -91,42 +94,46 @@ TEST_F(UsageReport, DrainsLargeOutputOnBothStreams) {
 }
 
 TEST_F(UsageReport, KillsAHangingToolAtTheTimeLimit) {
-    sandbox.write_script("tolvex", "echo $$ > \"$(dirname \"$0\")/pid\"; exec sleep 60");
+    sandbox.install_fake_tool("tolvex", {Behaviour::hang, "pid"});
     const RunResult result = sandbox.run(skill_event("tvx-auth"));
     expect_silent_success(result);
     EXPECT_GE(result.elapsed, 9900ms);
     EXPECT_LT(result.elapsed, 12s);
-    const pid_t pid = std::stoi(read_file(sandbox.bin() / "pid"));
-    EXPECT_NE(::kill(pid, 0), 0) << "the tool outlived the hook";
+    EXPECT_FALSE(process_is_running(std::stoi(read_file(sandbox.bin() / "pid")))) << "the tool outlived the hook";
 }
 
 TEST_F(UsageReport, ABackgroundChildHoldingThePipesDoesNotHoldTheHook) {
-    sandbox.write_script("tolvex", "sleep 60 & echo $! > \"$(dirname \"$0\")/pid\"; exit 0");
+    sandbox.install_fake_tool("tolvex", {Behaviour::leave_background_child, "pid"});
     const RunResult result = sandbox.run(skill_event("tvx-auth"));
     expect_silent_success(result);
     EXPECT_LT(result.elapsed, 12s);
-    ::kill(std::stoi(read_file(sandbox.bin() / "pid")), SIGKILL);
+    end_process(std::stoi(read_file(sandbox.bin() / "pid")));
 }
 
 TEST_F(UsageReport, PassesOnNoDescriptorBeyondTheStandardThree) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "file descriptors are POSIX; PassesOnNoHandleBeyondTheStandardThree covers Windows";
+#else
     // The shell keeps its own script on descriptors 10 and up.
     sandbox.write_script("tolvex",
-                         "for fd in 0 1 2 3 4 5 6 7 8 9; do [ -e /proc/$$/fd/$fd ] && echo $fd; done "
+                         "for fd in 0 1 2 3 4 5 6 7 8 9; do [ -e /dev/fd/$fd ] && echo $fd; done "
                          "> \"$(dirname \"$0\")/fds\"");
     // The agent leaves descriptor 7 open without close-on-exec.
     sandbox.write_script("agent", "exec 7</dev/null; exec \"$(dirname \"$0\")/report_skill_usage\"");
     expect_silent_success(sandbox.run(skill_event("tvx-auth"), InputMode::file, {}, sandbox.bin() / "agent"));
     EXPECT_EQ(read_file(sandbox.bin() / "fds"), "0\n1\n2\n");
+#endif
 }
 
 TEST_F(UsageReport, AHookReachedThroughASymlinkUsesTheToolBesideTheLink) {
     const fs::path other = sandbox.root() / "other";
     fs::create_directory(other);
-    fs::create_symlink(sandbox.hook(), other / "report_skill_usage");
-    sandbox.write_script("tolvex", "touch \"$(dirname \"$0\")/ran-in-bin\"");
-    std::ofstream(other / "tolvex") << "#!/bin/sh\ntouch \"$(dirname \"$0\")/ran-in-other\"\n";
-    fs::permissions(other / "tolvex", fs::perms::owner_all);
-    expect_silent_success(sandbox.run(skill_event("tvx-auth"), InputMode::file, {}, other / "report_skill_usage"));
+    const fs::path link = other / sandbox.hook().filename();
+    if (const auto failure = create_file_symlink(sandbox.hook(), link))
+        GTEST_SKIP() << "no symbolic link could be made here: " << *failure;
+    sandbox.install_fake_tool("tolvex", {Behaviour::create_file, "ran-in-bin"});
+    sandbox.install_fake_tool(other, "tolvex", {Behaviour::create_file, "ran-in-other"});
+    expect_silent_success(sandbox.run(skill_event("tvx-auth"), InputMode::file, {}, link));
     EXPECT_TRUE(fs::exists(other / "ran-in-other"));
     EXPECT_FALSE(fs::exists(sandbox.bin() / "ran-in-bin"));
 }
@@ -136,12 +143,36 @@ TEST_F(UsageReport, AMissingToolFailsQuietly) {
 }
 
 TEST_F(UsageReport, NamesThatCannotBePassedSafelyAreNeverReported) {
-    sandbox.write_script("tolvex", argument_recorder("args"));
+    sandbox.install_fake_tool("tolvex", {Behaviour::record_arguments, "args"});
     for (const std::string& name : {std::string("tvx-auth\0evil", 13), std::string("--help"), std::string("-x")}) {
         expect_silent_success(sandbox.run(skill_event(name)));
         EXPECT_FALSE(fs::exists(sandbox.bin() / "args")) << name;
     }
 }
+
+#if defined(_WIN32)
+// The agent may hold inheritable handles of its own; the hook is started
+// with them, and they must go no further than the hook.
+TEST_F(UsageReport, PassesOnNoHandleBeyondTheStandardThree) {
+    const fs::path probe_path = sandbox.root() / "probe";
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    const HANDLE probe = ::CreateFileW(probe_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(probe, INVALID_HANDLE_VALUE);
+    const std::map<std::string, std::optional<std::string>> environment{
+        {"SKILLHOOK_PROBE_HANDLE", std::to_string(reinterpret_cast<std::uintptr_t>(probe))}};
+    sandbox.install_fake_tool("tolvex", {Behaviour::report_probe_handle, "seen"});
+
+    // Started directly, the fake tool does see the handle: the probe works.
+    sandbox.run("", InputMode::file, environment, sandbox.bin() / "tolvex");
+    EXPECT_EQ(read_file(sandbox.bin() / "seen"), "open");
+    fs::remove(sandbox.bin() / "seen");
+
+    expect_silent_success(sandbox.run(skill_event("tvx-auth"), InputMode::file, environment));
+    EXPECT_EQ(read_file(sandbox.bin() / "seen"), "closed");
+    ::CloseHandle(probe);
+}
+#endif
 
 }  // namespace
 }  // namespace skillhook::testing

@@ -1,58 +1,38 @@
+// The parts of the sandbox that every platform shares.
 #include "hook_sandbox.hpp"
 
-#include <atomic>
-#include <cerrno>
-#include <csignal>
+#include "hook_sandbox_platform.hpp"
+
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
-
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace skillhook::testing {
 namespace fs = std::filesystem;
 
 namespace {
 
-void check(int rc, const char* what) {
-    if (rc != 0) throw std::system_error(rc, std::generic_category(), what);
-}
-
-std::vector<std::string> child_environment(const fs::path& home,
-                                           const std::map<std::string, std::optional<std::string>>& overrides) {
-    std::map<std::string, std::optional<std::string>> values;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        const std::string text = *entry;
-        const std::size_t equals = text.find('=');
-        if (equals != std::string::npos) values[text.substr(0, equals)] = text.substr(equals + 1);
+fs::path new_temporary_folder() {
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path candidate = fs::temp_directory_path() / ("skillhook-test-" + std::to_string(random()));
+        if (fs::create_directory(candidate)) {
+            fs::permissions(candidate, fs::perms::owner_all);
+            return candidate;
+        }
     }
-    values["HOME"] = home.string();
-    for (const auto& [name, value] : overrides) values[name] = value;
-    std::vector<std::string> result;
-    for (const auto& [name, value] : values)
-        if (value) result.push_back(name + "=" + *value);
-    return result;
+    throw std::runtime_error("cannot create a temporary folder");
 }
 
 }  // namespace
 
-HookSandbox::HookSandbox() {
-    std::string pattern = (fs::temp_directory_path() / "skillhook-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::system_error(errno, std::generic_category(), "mkdtemp");
-    root_ = pattern;
-    bin_ = root_ / "bin";
-    home_ = root_ / "home";
+HookSandbox::HookSandbox() : root_(new_temporary_folder()), bin_(root_ / "bin"), home_(root_ / "home") {
     fs::create_directories(bin_);
     fs::create_directories(home_);
-    fs::copy_file(SKILLHOOK_HOOK_PATH, hook());
+    fs::copy_file(built_program(SKILLHOOK_HOOK_PATH), hook());
 }
 
 HookSandbox::~HookSandbox() {
@@ -61,13 +41,13 @@ HookSandbox::~HookSandbox() {
     fs::remove_all(root_, ignored);
 }
 
-void HookSandbox::write_script(const std::string& name, const std::string& body) const {
-    const fs::path path = bin_ / name;
-    std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
-    fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+fs::path HookSandbox::marker(const std::string& skill) const {
+    return home_ / ".tolvex" / "hooks" / utf8_path(".dedup_" + skill);
 }
 
-void HookSandbox::install_standin(const std::string& name) const { fs::copy_file(SKILLHOOK_STANDIN_PATH, bin_ / name); }
+void HookSandbox::install_standin(const std::string& name) const {
+    fs::copy_file(built_program(SKILLHOOK_STANDIN_PATH), bin_ / name);
+}
 
 std::vector<std::string> HookSandbox::recorded_uses() const {
     std::vector<std::string> names;
@@ -76,70 +56,12 @@ std::vector<std::string> HookSandbox::recorded_uses() const {
     return names;
 }
 
-RunResult HookSandbox::run(const std::string& input, InputMode mode,
-                           const std::map<std::string, std::optional<std::string>>& environment,
-                           std::optional<fs::path> executable) const {
-    std::signal(SIGPIPE, SIG_IGN);
-    const fs::path program = executable.value_or(hook());
-    // Runs may overlap, from several threads: each gets files of its own.
-    static std::atomic<int> run_count{0};
-    const std::string run_id = std::to_string(run_count++);
-    const fs::path input_file = root_ / ("stdin-" + run_id);
-    const fs::path output_file = root_ / ("stdout-" + run_id);
-    const fs::path error_file = root_ / ("stderr-" + run_id);
-    std::ofstream(input_file, std::ios::binary) << input;
-
-    posix_spawn_file_actions_t actions;
-    check(posix_spawn_file_actions_init(&actions), "file actions");
-    int pipe_fds[2] = {-1, -1};
-    if (mode == InputMode::file) {
-        check(posix_spawn_file_actions_addopen(&actions, 0, input_file.c_str(), O_RDONLY, 0), "addopen");
-    } else if (mode == InputMode::pipe) {
-        // Close-on-exec, so that no other concurrently started child keeps the pipe open.
-        if (::pipe2(pipe_fds, O_CLOEXEC) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
-        check(posix_spawn_file_actions_adddup2(&actions, pipe_fds[0], 0), "adddup2");
-    } else {
-        check(posix_spawn_file_actions_addclose(&actions, 0), "addclose");
-    }
-    check(posix_spawn_file_actions_addopen(&actions, 1, output_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), "out");
-    check(posix_spawn_file_actions_addopen(&actions, 2, error_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), "err");
-
-    std::vector<std::string> env_text = child_environment(home_, environment);
-    std::vector<char*> env;
-    for (std::string& entry : env_text) env.push_back(entry.data());
-    env.push_back(nullptr);
-    std::string program_text = program.string();
-    char* argv[] = {program_text.data(), nullptr};
-
-    const auto started = std::chrono::steady_clock::now();
-    pid_t pid = 0;
-    const int rc = posix_spawn(&pid, program_text.c_str(), &actions, nullptr, argv, env.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (mode == InputMode::pipe) {
-        ::close(pipe_fds[0]);
-        if (rc == 0) {
-            std::size_t written = 0;
-            while (written < input.size()) {
-                const ssize_t count = ::write(pipe_fds[1], input.data() + written, input.size() - written);
-                if (count <= 0) break;
-                written += static_cast<std::size_t>(count);
-            }
-        }
-        ::close(pipe_fds[1]);
-    }
-    check(rc, "posix_spawn");
-
-    int status = 0;
-    while (::waitpid(pid, &status, 0) == -1 && errno == EINTR) {
-    }
-    RunResult result;
-    result.elapsed =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
-    if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
-    result.standard_output = read_file(output_file);
-    result.standard_error = read_file(error_file);
-    return result;
+std::string HookSandbox::executable_name(const std::string& stem) {
+#if defined(_WIN32)
+    return stem + ".exe";
+#else
+    return stem;
+#endif
 }
 
 std::string read_file(const fs::path& path) {
@@ -148,6 +70,8 @@ std::string read_file(const fs::path& path) {
     text << file.rdbuf();
     return text.str();
 }
+
+fs::path utf8_path(const std::string& text) { return std::u8string(text.begin(), text.end()); }
 
 std::string skill_event(const std::string& name) {
     std::string quoted;

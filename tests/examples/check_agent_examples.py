@@ -1,0 +1,56 @@
+#!/usr/bin/env python3
+"""Checks that each agent configuration example parses and registers the
+installed hook as a command run after every tool call (PostToolUse, matcher
+".*")."""
+import json
+import sys
+import tomllib
+from pathlib import Path, PurePosixPath
+
+INSTALLED_HOOK = PurePosixPath("bin/report_skill_usage")
+
+
+def load(path):
+    if path.suffix == ".toml":
+        with path.open("rb") as file:
+            return tomllib.load(file)
+    with path.open(encoding="utf-8") as file:
+        return json.load(file)
+
+
+def problems_in(config):
+    entries = config.get("hooks", {}).get("PostToolUse")
+    if not isinstance(entries, list) or len(entries) != 1:
+        return ["hooks.PostToolUse is not a list of one entry"]
+    entry = entries[0]
+    problems = []
+    if entry.get("matcher") != ".*":
+        problems.append(f"matcher is {entry.get('matcher')!r}, not '.*'")
+    hooks = entry.get("hooks")
+    if not isinstance(hooks, list) or len(hooks) != 1:
+        return problems + ["the entry does not hold exactly one hook"]
+    hook = hooks[0]
+    if hook.get("type") != "command":
+        problems.append(f"hook type is {hook.get('type')!r}, not 'command'")
+    command = PurePosixPath(str(hook.get("command", "")))
+    if not command.is_absolute() or command.parts[-2:] != INSTALLED_HOOK.parts:
+        problems.append(f"command {str(command)!r} is not an installed <prefix>/{INSTALLED_HOOK}")
+    return problems
+
+
+def main(paths):
+    failed = False
+    for path in map(Path, paths):
+        try:
+            problems = problems_in(load(path))
+        except (OSError, ValueError) as error:  # JSON and TOML decode errors are ValueErrors
+            problems = [f"does not parse: {error}"]
+        for problem in problems:
+            print(f"{path}: {problem}")
+        failed = failed or bool(problems)
+    print(f"{len(paths)} examples checked")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

@@ -1,0 +1,157 @@
+// The Windows side of the platform unit, against the system itself.
+#include "platform.hpp"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <random>
+#include <string>
+#include <system_error>
+
+namespace skillhook::platform {
+namespace {
+namespace fs = std::filesystem;
+
+std::string utf8_text(const fs::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+fs::path utf8_path(const std::string& text) { return std::u8string(text.begin(), text.end()); }
+
+std::int64_t nanoseconds_since_epoch(FileTime time) { return time.seconds * 1'000'000'000 + time.nanoseconds; }
+
+// Sets USERPROFILE for one test and puts the old value back.
+class UserProfileOverride {
+public:
+    explicit UserProfileOverride(const wchar_t* value) {
+        wchar_t old[32768];
+        const DWORD length = ::GetEnvironmentVariableW(L"USERPROFILE", old, 32768);
+        if (length > 0 && length < 32768) saved_ = std::wstring(old, length);
+        ::SetEnvironmentVariableW(L"USERPROFILE", value);
+    }
+    ~UserProfileOverride() { ::SetEnvironmentVariableW(L"USERPROFILE", saved_ ? saved_->c_str() : nullptr); }
+
+private:
+    std::optional<std::wstring> saved_;
+};
+
+class PlatformWindows : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder = fs::temp_directory_path() / ("skillhook-unit-" + std::to_string(std::random_device()()));
+        fs::create_directory(folder);
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+    }
+    fs::path folder;
+};
+
+TEST_F(PlatformWindows, HomeIsUserProfileConvertedToUtf8) {
+    const UserProfileOverride profile(L"C:\\Users\\Zo\u00EB \u65E5\u672C");
+    EXPECT_EQ(home_directory(), "C:\\Users\\Zo\xC3\xAB \xE6\x97\xA5\xE6\x9C\xAC");
+}
+
+TEST_F(PlatformWindows, WithoutUserProfileHomeIsTheAccountsProfileFolder) {
+    for (const wchar_t* value : {static_cast<const wchar_t*>(nullptr), L""}) {
+        const UserProfileOverride profile(value);
+        const std::string home = home_directory();
+        EXPECT_TRUE(fs::is_directory(utf8_path(home))) << home;
+    }
+}
+
+TEST_F(PlatformWindows, CurrentTimeHasSubMillisecondPrecisionIn100NanosecondSteps) {
+    bool finer_than_a_millisecond = false;
+    for (int sample = 0; sample < 20; ++sample) {
+        const FileTime now = current_time();
+        EXPECT_GE(now.nanoseconds, 0);
+        EXPECT_LT(now.nanoseconds, 1'000'000'000);
+        EXPECT_EQ(now.nanoseconds % 100, 0);
+        finer_than_a_millisecond = finer_than_a_millisecond || now.nanoseconds % 1'000'000 != 0;
+    }
+    EXPECT_TRUE(finer_than_a_millisecond);
+    const auto system_now = std::chrono::duration_cast<std::chrono::seconds>(
+        std::chrono::system_clock::now().time_since_epoch());
+    EXPECT_NEAR(static_cast<double>(current_time().seconds), static_cast<double>(system_now.count()), 2.0);
+}
+
+TEST_F(PlatformWindows, TouchCreatesAndRefreshesWithTheCurrentTime) {
+    const std::string marker = join_path(utf8_text(folder), ".dedup_\xC3\xA9t\xC3\xA9");  // ".dedup_été"
+    const fs::path wide_marker = folder / L".dedup_\u00E9t\u00E9";
+
+    EXPECT_FALSE(exists(marker));
+    const FileTime before_create = current_time();
+    touch(marker);
+    const FileTime after_create = current_time();
+    ASSERT_TRUE(fs::is_regular_file(wide_marker)) << "the name did not reach the file system as UTF-16";
+    EXPECT_TRUE(exists(marker));
+    // A new file takes its time from the file system's coarser clock, which may lag by a tick.
+    constexpr std::int64_t tick = 20'000'000;
+    EXPECT_GE(nanoseconds_since_epoch(modification_time(marker)), nanoseconds_since_epoch(before_create) - tick);
+    EXPECT_LE(nanoseconds_since_epoch(modification_time(marker)), nanoseconds_since_epoch(after_create));
+
+    std::ofstream(wide_marker) << "kept";
+    fs::last_write_time(wide_marker, fs::file_time_type::clock::now() - std::chrono::hours(1));
+    const FileTime before_refresh = current_time();
+    touch(marker);
+    const FileTime after_refresh = current_time();
+    EXPECT_GE(nanoseconds_since_epoch(modification_time(marker)), nanoseconds_since_epoch(before_refresh));
+    EXPECT_LE(nanoseconds_since_epoch(modification_time(marker)), nanoseconds_since_epoch(after_refresh));
+    std::ifstream content(wide_marker);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(content), {}), "kept");
+}
+
+TEST_F(PlatformWindows, ExistsAnswersForAnyKindOfEntryAndMissingParents) {
+    const std::string base = utf8_text(folder);
+    fs::create_directory(folder / "sub");
+    EXPECT_TRUE(exists(join_path(base, "sub")));
+    EXPECT_TRUE(exists(base + "/sub"));
+    EXPECT_FALSE(exists(join_path(base, "missing")));
+    EXPECT_FALSE(exists(join_path(base, "missing\\deeper")));
+}
+
+TEST_F(PlatformWindows, TextThatIsNotUtf8IsAFailure) {
+    EXPECT_THROW(exists(utf8_text(folder) + "\\bad\xFF"), std::system_error);
+    EXPECT_THROW(touch(utf8_text(folder) + "\\bad\xC3"), std::system_error);
+}
+
+TEST_F(PlatformWindows, CreateDirectoriesMakesParentsAndRefusesAFileInTheWay) {
+    const std::string base = utf8_text(folder);
+    create_directories(base + "\\a\\b/c");
+    EXPECT_TRUE(fs::is_directory(folder / "a" / "b" / "c"));
+    create_directories(base + "\\a\\b/c");  // existing: no error
+
+    std::ofstream(folder / "file") << "";
+    EXPECT_THROW(create_directories(base + "\\file"), std::system_error);
+    EXPECT_THROW(create_directories(base + "\\file\\below"), std::system_error);
+}
+
+TEST_F(PlatformWindows, OwnExecutablePathIsThisProgram) {
+    const fs::path own = utf8_path(own_executable_path());
+    EXPECT_TRUE(own.is_absolute());
+    EXPECT_EQ(own.filename(), "unit_tests.exe");
+}
+
+// Frames of 4 KiB, 16 Ki of them: 64 MiB, far beyond a default thread stack.
+std::size_t descend(std::size_t depth) {
+    volatile char frame[4096];
+    frame[0] = static_cast<char>(depth);
+    if (depth == 0) return frame[0] == 0 ? 1 : 0;
+    return descend(depth - 1) + static_cast<std::size_t>(frame[0] != 0);
+}
+
+TEST_F(PlatformWindows, RunsWorkOnALargeStack) {
+    std::size_t reached = 0;
+    EXPECT_TRUE(run_on_large_stack(std::size_t{256} << 20, [&] { reached = descend(16 * 1024); }));
+    EXPECT_GT(reached, 0u);
+    EXPECT_FALSE(run_on_large_stack(std::size_t{1} << 20, [] { throw std::runtime_error("work failed"); }));
+}
+
+}  // namespace
+}  // namespace skillhook::platform
