@@ -3,11 +3,18 @@
 // time is the time of the last report let through; there is no lock.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace skillhook {
 
 inline constexpr int _DEDUP_SECONDS = 30;
+
+// The path of the skill's marker in the folder, or nothing when the name is
+// not one plain file name there: a separator would leave the folder, a NUL
+// would cut the name short. Every other name is used unchanged. Lexical only.
+std::optional<std::string> marker_path_in(std::string_view folder, const std::string& skill_name);
 
 // True when a report for this skill was let through less than _DEDUP_SECONDS
 // ago. Otherwise refreshes the skill's marker and answers false; a marker that
