@@ -1,4 +1,6 @@
 // The report: which tool runs, with what, and how long the hook waits for it.
+#include "child_processes.hpp"
+#include "contained_run.hpp"
 #include "hook_sandbox.hpp"
 
 #include <gtest/gtest.h>
@@ -81,19 +83,24 @@ TEST_F(UsageReport, AFailingNoisyToolLeavesTheHookSilent) {
 }
 
 TEST_F(UsageReport, DrainsLargeOutputOnBothStreams) {
+    // 100 MB on each stream at once, then a mark that the tool got to its end.
     sandbox.write_script("tolvex",
-                         "head -c 52428800 /dev/zero & head -c 52428800 /dev/zero >&2; wait; "
+                         "head -c 104857600 /dev/zero & head -c 104857600 /dev/zero >&2; wait; "
                          "touch \"$(dirname \"$0\")/finished\"");
-    const RunResult result = sandbox.run(skill_event("tvx-auth"));
-    expect_silent_success(result);
+    Containment containment;
+    containment.tool_files = {"finished"};
+    const RunResult result = run_contained(sandbox, skill_event("tvx-auth"), containment);
     EXPECT_TRUE(fs::exists(sandbox.bin() / "finished"));
     EXPECT_LT(result.elapsed, 9s);
 }
 
 TEST_F(UsageReport, KillsAHangingToolAtTheTimeLimit) {
     sandbox.write_script("tolvex", "echo $$ > \"$(dirname \"$0\")/pid\"; exec sleep 60");
-    const RunResult result = sandbox.run(skill_event("tvx-auth"));
-    expect_silent_success(result);
+    // The hook's own children become the test's when it ends, so a tool it
+    // did not reap would show up here as a zombie.
+    Containment containment;
+    containment.tool_files = {"pid"};
+    const RunResult result = run_contained(sandbox, skill_event("tvx-auth"), containment);
     EXPECT_GE(result.elapsed, 9900ms);
     EXPECT_LT(result.elapsed, 12s);
     const pid_t pid = std::stoi(read_file(sandbox.bin() / "pid"));
@@ -102,17 +109,23 @@ TEST_F(UsageReport, KillsAHangingToolAtTheTimeLimit) {
 
 TEST_F(UsageReport, ABackgroundChildHoldingThePipesDoesNotHoldTheHook) {
     sandbox.write_script("tolvex", "sleep 60 & echo $! > \"$(dirname \"$0\")/pid\"; exit 0");
-    const RunResult result = sandbox.run(skill_event("tvx-auth"));
-    expect_silent_success(result);
+    Containment containment;
+    containment.tool_files = {"pid"};
+    containment.tool_leaves_processes = true;
+    const RunResult result = run_contained(sandbox, skill_event("tvx-auth"), containment);
     EXPECT_LT(result.elapsed, 12s);
-    ::kill(std::stoi(read_file(sandbox.bin() / "pid")), SIGKILL);
+    // Only the direct child is the hook's to end: the background one is all that is left.
+    EXPECT_EQ(children_left(), std::vector<pid_t>{std::stoi(read_file(sandbox.bin() / "pid"))});
+    end_children_left();
 }
 
 TEST_F(UsageReport, PassesOnNoDescriptorBeyondTheStandardThree) {
-    // The shell keeps its own script on descriptors 10 and up.
+    // Every descriptor the tool holds, less the one the shell reads its script
+    // from and the one it listed the folder through, closed by now.
     sandbox.write_script("tolvex",
-                         "for fd in 0 1 2 3 4 5 6 7 8 9; do [ -e /proc/$$/fd/$fd ] && echo $fd; done "
-                         "> \"$(dirname \"$0\")/fds\"");
+                         "set -- /proc/$$/fd/*; for fd; do "
+                         "[ -e \"$fd\" ] && ! [ \"$fd\" -ef \"$0\" ] && echo \"${fd##*/}\"; "
+                         "done > \"$(dirname \"$0\")/fds\"");
     // The agent leaves descriptor 7 open without close-on-exec.
     sandbox.write_script("agent", "exec 7</dev/null; exec \"$(dirname \"$0\")/report_skill_usage\"");
     expect_silent_success(sandbox.run(skill_event("tvx-auth"), InputMode::file, {}, sandbox.bin() / "agent"));
@@ -132,7 +145,8 @@ TEST_F(UsageReport, AHookReachedThroughASymlinkUsesTheToolBesideTheLink) {
 }
 
 TEST_F(UsageReport, AMissingToolFailsQuietly) {
-    expect_silent_success(sandbox.run(skill_event("tvx-auth")));
+    run_contained(sandbox, skill_event("tvx-auth"));
+    EXPECT_TRUE(fs::exists(sandbox.marker("tvx-auth")));
 }
 
 TEST_F(UsageReport, NamesThatCannotBePassedSafelyAreNeverReported) {

@@ -8,9 +8,11 @@
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
+#include <thread>
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -41,7 +43,58 @@ std::vector<std::string> child_environment(const fs::path& home,
     return result;
 }
 
+void write_all(int fd, const char* data, std::size_t size) {
+    std::size_t written = 0;
+    while (written < size) {
+        const ssize_t count = ::write(fd, data + written, size - written);
+        if (count <= 0) return;  // the hook stopped reading; what it got is what it gets
+        written += static_cast<std::size_t>(count);
+    }
+}
+
+// Each byte is written only once the hook has read the one before, so every
+// read the hook makes returns a single byte.
+void write_byte_by_byte(int fd, const std::string& input) {
+    for (const char byte : input) {
+        if (::write(fd, &byte, 1) != 1) return;
+        int unread = 0;
+        while (::ioctl(fd, FIONREAD, &unread) == 0 && unread > 0)
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
+}
+
 }  // namespace
+
+StartedHook::StartedHook(pid_t pid, fs::path output_file, fs::path error_file,
+                         std::chrono::steady_clock::time_point started)
+    : pid_(pid), output_file_(std::move(output_file)), error_file_(std::move(error_file)), started_(started) {}
+
+StartedHook::StartedHook(StartedHook&& other) noexcept
+    : pid_(other.pid_),
+      output_file_(std::move(other.output_file_)),
+      error_file_(std::move(other.error_file_)),
+      started_(other.started_) {
+    other.pid_ = 0;
+}
+
+StartedHook::~StartedHook() {
+    if (pid_ != 0) wait();
+}
+
+RunResult StartedHook::wait() {
+    int status = 0;
+    while (::waitpid(pid_, &status, 0) == -1 && errno == EINTR) {
+    }
+    pid_ = 0;
+    RunResult result;
+    result.elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started_);
+    if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+    result.standard_output = read_file(output_file_);
+    result.standard_error = read_file(error_file_);
+    return result;
+}
 
 HookSandbox::HookSandbox() {
     std::string pattern = (fs::temp_directory_path() / "skillhook-test-XXXXXX").string();
@@ -49,9 +102,19 @@ HookSandbox::HookSandbox() {
     root_ = pattern;
     bin_ = root_ / "bin";
     home_ = root_ / "home";
+    harness_ = root_ / "harness";
     fs::create_directories(bin_);
     fs::create_directories(home_);
-    fs::copy_file(SKILLHOOK_HOOK_PATH, hook());
+    fs::create_directories(harness_);
+    const char* launcher = std::getenv("SKILLHOOK_TEST_HOOK_LAUNCHER");
+    if (launcher == nullptr || *launcher == '\0') {
+        fs::copy_file(SKILLHOOK_HOOK_PATH, hook());
+        return;
+    }
+    // The real hook stays in bin/, so that it finds the tools beside it as usual.
+    fs::copy_file(SKILLHOOK_HOOK_PATH, bin_ / "report_skill_usage.launched");
+    write_script("report_skill_usage",
+                 std::string("exec ") + launcher + " \"$(dirname \"$0\")/report_skill_usage.launched\" \"$@\"");
 }
 
 HookSandbox::~HookSandbox() {
@@ -78,22 +141,30 @@ std::vector<std::string> HookSandbox::recorded_uses() const {
 RunResult HookSandbox::run(const std::string& input, InputMode mode,
                            const std::map<std::string, std::optional<std::string>>& environment,
                            std::optional<fs::path> executable) const {
+    return start(input, mode, environment, std::move(executable)).wait();
+}
+
+StartedHook HookSandbox::start(const std::string& input, InputMode mode,
+                               const std::map<std::string, std::optional<std::string>>& environment,
+                               std::optional<fs::path> executable) const {
     std::signal(SIGPIPE, SIG_IGN);
     const fs::path program = executable.value_or(hook());
-    const fs::path input_file = root_ / "stdin";
-    const fs::path output_file = root_ / "stdout";
-    const fs::path error_file = root_ / "stderr";
-    std::ofstream(input_file, std::ios::binary) << input;
+    const fs::path files = harness_ / ("run-" + std::to_string(++runs_started_));
+    fs::create_directory(files);
+    const fs::path input_file = files / "stdin";
+    const fs::path output_file = files / "stdout";
+    const fs::path error_file = files / "stderr";
 
     posix_spawn_file_actions_t actions;
     check(posix_spawn_file_actions_init(&actions), "file actions");
     int pipe_fds[2] = {-1, -1};
+    const bool piped = mode == InputMode::pipe || mode == InputMode::pipe_byte_by_byte;
     if (mode == InputMode::file) {
+        std::ofstream(input_file, std::ios::binary) << input;
         check(posix_spawn_file_actions_addopen(&actions, 0, input_file.c_str(), O_RDONLY, 0), "addopen");
-    } else if (mode == InputMode::pipe) {
-        if (::pipe(pipe_fds) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
+    } else if (piped) {
+        if (::pipe2(pipe_fds, O_CLOEXEC) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
         check(posix_spawn_file_actions_adddup2(&actions, pipe_fds[0], 0), "adddup2");
-        check(posix_spawn_file_actions_addclose(&actions, pipe_fds[1]), "addclose");
     } else {
         check(posix_spawn_file_actions_addclose(&actions, 0), "addclose");
     }
@@ -111,31 +182,14 @@ RunResult HookSandbox::run(const std::string& input, InputMode mode,
     pid_t pid = 0;
     const int rc = posix_spawn(&pid, program_text.c_str(), &actions, nullptr, argv, env.data());
     posix_spawn_file_actions_destroy(&actions);
-    if (mode == InputMode::pipe) {
+    if (piped) {
         ::close(pipe_fds[0]);
-        if (rc == 0) {
-            std::size_t written = 0;
-            while (written < input.size()) {
-                const ssize_t count = ::write(pipe_fds[1], input.data() + written, input.size() - written);
-                if (count <= 0) break;
-                written += static_cast<std::size_t>(count);
-            }
-        }
+        if (rc == 0 && mode == InputMode::pipe) write_all(pipe_fds[1], input.data(), input.size());
+        if (rc == 0 && mode == InputMode::pipe_byte_by_byte) write_byte_by_byte(pipe_fds[1], input);
         ::close(pipe_fds[1]);
     }
     check(rc, "posix_spawn");
-
-    int status = 0;
-    while (::waitpid(pid, &status, 0) == -1 && errno == EINTR) {
-    }
-    RunResult result;
-    result.elapsed =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
-    if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
-    result.standard_output = read_file(output_file);
-    result.standard_error = read_file(error_file);
-    return result;
+    return StartedHook(pid, output_file, error_file, started);
 }
 
 std::string read_file(const fs::path& path) {

@@ -1,5 +1,8 @@
 // Runs the built hook as an agent would, in a temporary folder that holds a
 // copy of the hook, fake tools beside it and a home directory of its own.
+//
+// With SKILLHOOK_TEST_HOOK_LAUNCHER set (for instance to a valgrind command
+// line), the hook in bin/ is a script that runs the real one through it.
 #pragma once
 
 #include <chrono>
@@ -8,6 +11,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include <sys/types.h>
 
 namespace skillhook::testing {
 
@@ -20,7 +25,27 @@ struct RunResult {
 };
 
 // How standard input reaches the hook.
-enum class InputMode { file, pipe, closed };
+enum class InputMode { file, pipe, closed, pipe_byte_by_byte };
+
+// A hook process that has been started and not yet waited for.
+class StartedHook {
+public:
+    StartedHook(pid_t pid, std::filesystem::path output_file, std::filesystem::path error_file,
+                std::chrono::steady_clock::time_point started);
+    StartedHook(StartedHook&& other) noexcept;
+    StartedHook(const StartedHook&) = delete;
+    StartedHook& operator=(const StartedHook&) = delete;
+    StartedHook& operator=(StartedHook&&) = delete;
+    ~StartedHook();  // waits, if wait() was not called
+
+    RunResult wait();
+
+private:
+    pid_t pid_;
+    std::filesystem::path output_file_;
+    std::filesystem::path error_file_;
+    std::chrono::steady_clock::time_point started_;
+};
 
 class HookSandbox {
 public:
@@ -32,8 +57,11 @@ public:
     const std::filesystem::path& root() const { return root_; }
     const std::filesystem::path& bin() const { return bin_; }
     const std::filesystem::path& home() const { return home_; }
+    // Where the harness keeps each run's input and output; not part of what the hook may touch.
+    const std::filesystem::path& harness() const { return harness_; }
     std::filesystem::path hook() const { return bin_ / "report_skill_usage"; }
-    std::filesystem::path marker(const std::string& skill) const { return home_ / ".tolvex" / "hooks" / (".dedup_" + skill); }
+    std::filesystem::path marker_folder() const { return home_ / ".tolvex" / "hooks"; }
+    std::filesystem::path marker(const std::string& skill) const { return marker_folder() / (".dedup_" + skill); }
 
     // An executable shell script named `name` in bin/.
     void write_script(const std::string& name, const std::string& body) const;
@@ -46,11 +74,17 @@ public:
     RunResult run(const std::string& input, InputMode mode = InputMode::file,
                   const std::map<std::string, std::optional<std::string>>& environment = {},
                   std::optional<std::filesystem::path> executable = std::nullopt) const;
+    // Starts it the same way and returns once the input is delivered.
+    StartedHook start(const std::string& input, InputMode mode = InputMode::file,
+                      const std::map<std::string, std::optional<std::string>>& environment = {},
+                      std::optional<std::filesystem::path> executable = std::nullopt) const;
 
 private:
     std::filesystem::path root_;
     std::filesystem::path bin_;
     std::filesystem::path home_;
+    std::filesystem::path harness_;
+    mutable unsigned runs_started_ = 0;
 };
 
 // The text of a file, or "" when it cannot be read.
