@@ -66,22 +66,38 @@ void write_byte_by_byte(int fd, const std::string& input) {
 }  // namespace
 
 StartedHook::StartedHook(pid_t pid, fs::path output_file, fs::path error_file,
-                         std::chrono::steady_clock::time_point started)
-    : pid_(pid), output_file_(std::move(output_file)), error_file_(std::move(error_file)), started_(started) {}
+                         std::chrono::steady_clock::time_point started, int held_input_fd, std::string held_input)
+    : pid_(pid),
+      held_input_fd_(held_input_fd),
+      held_input_(std::move(held_input)),
+      output_file_(std::move(output_file)),
+      error_file_(std::move(error_file)),
+      started_(started) {}
 
 StartedHook::StartedHook(StartedHook&& other) noexcept
     : pid_(other.pid_),
+      held_input_fd_(other.held_input_fd_),
+      held_input_(std::move(other.held_input_)),
       output_file_(std::move(other.output_file_)),
       error_file_(std::move(other.error_file_)),
       started_(other.started_) {
     other.pid_ = 0;
+    other.held_input_fd_ = -1;
 }
 
 StartedHook::~StartedHook() {
     if (pid_ != 0) wait();
 }
 
+void StartedHook::release_input() {
+    if (held_input_fd_ == -1) return;
+    write_all(held_input_fd_, held_input_.data(), held_input_.size());
+    ::close(held_input_fd_);
+    held_input_fd_ = -1;
+}
+
 RunResult StartedHook::wait() {
+    release_input();
     int status = 0;
     while (::waitpid(pid_, &status, 0) == -1 && errno == EINTR) {
     }
@@ -158,7 +174,7 @@ StartedHook HookSandbox::start(const std::string& input, InputMode mode,
     posix_spawn_file_actions_t actions;
     check(posix_spawn_file_actions_init(&actions), "file actions");
     int pipe_fds[2] = {-1, -1};
-    const bool piped = mode == InputMode::pipe || mode == InputMode::pipe_byte_by_byte;
+    const bool piped = mode == InputMode::pipe || mode == InputMode::pipe_byte_by_byte || mode == InputMode::held_pipe;
     if (mode == InputMode::file) {
         std::ofstream(input_file, std::ios::binary) << input;
         check(posix_spawn_file_actions_addopen(&actions, 0, input_file.c_str(), O_RDONLY, 0), "addopen");
@@ -184,6 +200,7 @@ StartedHook HookSandbox::start(const std::string& input, InputMode mode,
     posix_spawn_file_actions_destroy(&actions);
     if (piped) {
         ::close(pipe_fds[0]);
+        if (rc == 0 && mode == InputMode::held_pipe) return StartedHook(pid, output_file, error_file, started, pipe_fds[1], input);
         if (rc == 0 && mode == InputMode::pipe) write_all(pipe_fds[1], input.data(), input.size());
         if (rc == 0 && mode == InputMode::pipe_byte_by_byte) write_byte_by_byte(pipe_fds[1], input);
         ::close(pipe_fds[1]);

@@ -24,24 +24,30 @@ struct RunResult {
     std::chrono::milliseconds elapsed{0};
 };
 
-// How standard input reaches the hook.
-enum class InputMode { file, pipe, closed, pipe_byte_by_byte };
+// How standard input reaches the hook. A held pipe delivers the input only
+// when the test releases it, so that many started hooks can be let go at once.
+enum class InputMode { file, pipe, closed, pipe_byte_by_byte, held_pipe };
 
 // A hook process that has been started and not yet waited for.
 class StartedHook {
 public:
     StartedHook(pid_t pid, std::filesystem::path output_file, std::filesystem::path error_file,
-                std::chrono::steady_clock::time_point started);
+                std::chrono::steady_clock::time_point started, int held_input_fd = -1, std::string held_input = {});
     StartedHook(StartedHook&& other) noexcept;
     StartedHook(const StartedHook&) = delete;
     StartedHook& operator=(const StartedHook&) = delete;
     StartedHook& operator=(StartedHook&&) = delete;
     ~StartedHook();  // waits, if wait() was not called
 
+    // Delivers a held input, if any.
+    void release_input();
+    // Releases the input and waits for the hook to end.
     RunResult wait();
 
 private:
     pid_t pid_;
+    int held_input_fd_;
+    std::string held_input_;
     std::filesystem::path output_file_;
     std::filesystem::path error_file_;
     std::chrono::steady_clock::time_point started_;
