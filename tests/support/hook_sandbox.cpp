@@ -127,10 +127,11 @@ HookSandbox::HookSandbox() {
         fs::copy_file(SKILLHOOK_HOOK_PATH, hook());
         return;
     }
-    // The real hook stays in bin/, so that it finds the tools beside it as usual.
+    // The real hook stays in bin/, so that it finds the tools beside it as
+    // usual. The script needs no command from PATH, which some tests change.
     fs::copy_file(SKILLHOOK_HOOK_PATH, bin_ / "report_skill_usage.launched");
     write_script("report_skill_usage",
-                 std::string("exec ") + launcher + " \"$(dirname \"$0\")/report_skill_usage.launched\" \"$@\"");
+                 std::string("exec ") + launcher + " \"${0%/*}/report_skill_usage.launched\" \"$@\"");
 }
 
 HookSandbox::~HookSandbox() {

@@ -1,8 +1,9 @@
 // Runs the built hook as an agent would, in a temporary folder that holds a
 // copy of the hook, fake tools beside it and a home directory of its own.
 //
-// With SKILLHOOK_TEST_HOOK_LAUNCHER set (for instance to a valgrind command
-// line), the hook in bin/ is a script that runs the real one through it.
+// With SKILLHOOK_TEST_HOOK_LAUNCHER set to a command line that starts with an
+// absolute path (a valgrind command, say), the hook in bin/ is a script that
+// runs the real one through it.
 #pragma once
 
 #include <chrono>
