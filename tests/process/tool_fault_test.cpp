@@ -5,10 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <filesystem>
-#include <fstream>
 #include <string>
+#include <vector>
 
 namespace skillhook::testing {
 namespace {
