@@ -201,6 +201,13 @@ bool drain(int fd) {
     return false;
 }
 
+// Blocks until the descriptor has input or has reached its end.
+void wait_until_readable(int fd) {
+    struct pollfd input = {fd, POLLIN, 0};
+    while (::poll(&input, 1, -1) == -1)
+        if (errno != EINTR) throw_errno("poll");
+}
+
 }  // namespace
 
 InputText read_standard_input() {
@@ -225,6 +232,11 @@ InputText read_standard_input() {
         if (count == 0) return input;
         if (count == -1) {
             if (errno == EINTR) continue;
+            // A non-blocking standard input that is empty for now has not ended.
+            if (errno == EAGAIN) {
+                wait_until_readable(STDIN_FILENO);
+                continue;
+            }
             throw_errno("read");
         }
         input.size_ += static_cast<std::size_t>(count);

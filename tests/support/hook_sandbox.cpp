@@ -11,6 +11,7 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
@@ -52,14 +53,21 @@ void write_all(int fd, const char* data, std::size_t size) {
     }
 }
 
+bool reader_gone(int fd) {
+    struct pollfd end = {fd, 0, 0};
+    return ::poll(&end, 1, 0) == 1 && (end.revents & POLLERR) != 0;
+}
+
 // Each byte is written only once the hook has read the one before, so every
 // read the hook makes returns a single byte.
 void write_byte_by_byte(int fd, const std::string& input) {
     for (const char byte : input) {
         if (::write(fd, &byte, 1) != 1) return;
         int unread = 0;
-        while (::ioctl(fd, FIONREAD, &unread) == 0 && unread > 0)
+        while (::ioctl(fd, FIONREAD, &unread) == 0 && unread > 0) {
+            if (reader_gone(fd)) return;
             std::this_thread::sleep_for(std::chrono::microseconds(50));
+        }
     }
 }
 
@@ -175,12 +183,15 @@ StartedHook HookSandbox::start(const std::string& input, InputMode mode,
     posix_spawn_file_actions_t actions;
     check(posix_spawn_file_actions_init(&actions), "file actions");
     int pipe_fds[2] = {-1, -1};
-    const bool piped = mode == InputMode::pipe || mode == InputMode::pipe_byte_by_byte || mode == InputMode::held_pipe;
+    const bool byte_by_byte = mode == InputMode::pipe_byte_by_byte || mode == InputMode::nonblocking_pipe_byte_by_byte;
+    const bool piped = mode == InputMode::pipe || mode == InputMode::held_pipe || byte_by_byte;
     if (mode == InputMode::file) {
         std::ofstream(input_file, std::ios::binary) << input;
         check(posix_spawn_file_actions_addopen(&actions, 0, input_file.c_str(), O_RDONLY, 0), "addopen");
     } else if (piped) {
         if (::pipe2(pipe_fds, O_CLOEXEC) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
+        if (mode == InputMode::nonblocking_pipe_byte_by_byte && ::fcntl(pipe_fds[0], F_SETFL, O_NONBLOCK) != 0)
+            throw std::system_error(errno, std::generic_category(), "fcntl");
         check(posix_spawn_file_actions_adddup2(&actions, pipe_fds[0], 0), "adddup2");
     } else {
         check(posix_spawn_file_actions_addclose(&actions, 0), "addclose");
@@ -203,7 +214,7 @@ StartedHook HookSandbox::start(const std::string& input, InputMode mode,
         ::close(pipe_fds[0]);
         if (rc == 0 && mode == InputMode::held_pipe) return StartedHook(pid, output_file, error_file, started, pipe_fds[1], input);
         if (rc == 0 && mode == InputMode::pipe) write_all(pipe_fds[1], input.data(), input.size());
-        if (rc == 0 && mode == InputMode::pipe_byte_by_byte) write_byte_by_byte(pipe_fds[1], input);
+        if (rc == 0 && byte_by_byte) write_byte_by_byte(pipe_fds[1], input);
         ::close(pipe_fds[1]);
     }
     check(rc, "posix_spawn");

@@ -27,7 +27,9 @@ struct RunResult {
 
 // How standard input reaches the hook. A held pipe delivers the input only
 // when the test releases it, so that many started hooks can be let go at once.
-enum class InputMode { file, pipe, closed, pipe_byte_by_byte, held_pipe };
+// A non-blocking pipe delivers it byte by byte to a hook whose reads on the
+// empty pipe fail at once with EAGAIN instead of waiting.
+enum class InputMode { file, pipe, closed, pipe_byte_by_byte, held_pipe, nonblocking_pipe_byte_by_byte };
 
 // A hook process that has been started and not yet waited for.
 class StartedHook {
