@@ -10,12 +10,6 @@ namespace {
 
 constexpr std::int64_t nanoseconds_per_second = 1'000'000'000;
 
-// A name that is not one plain file name in the marker folder cannot have a
-// marker: a separator would leave the folder, a NUL would cut the name short.
-bool can_name_a_marker(const std::string& skill_name) {
-    return !platform::holds_path_separator(skill_name) && skill_name.find('\0') == std::string::npos;
-}
-
 }  // namespace
 
 bool is_within_window(platform::FileTime now, platform::FileTime marked) {
@@ -27,17 +21,22 @@ bool is_within_window(platform::FileTime now, platform::FileTime marked) {
            _DEDUP_SECONDS * nanoseconds_per_second;
 }
 
+std::optional<std::string> marker_path_in(std::string_view folder, const std::string& skill_name) {
+    if (platform::holds_path_separator(skill_name) || skill_name.find('\0') != std::string::npos) return std::nullopt;
+    return platform::join_path(folder, ".dedup_" + skill_name);
+}
+
 bool _is_duplicate(const std::string& skill_name) {
     const std::string folder = platform::join_path(platform::join_path(platform::home_directory(), ".tolvex"), "hooks");
     try {
-        if (!can_name_a_marker(skill_name)) return false;
-        const std::string marker_path = platform::join_path(folder, ".dedup_" + skill_name);
-        if (platform::exists(marker_path)) {
+        const std::optional<std::string> marker_path = marker_path_in(folder, skill_name);
+        if (!marker_path) return false;
+        if (platform::exists(*marker_path)) {
             const platform::FileTime now = platform::current_time();
-            if (is_within_window(now, platform::modification_time(marker_path))) return true;
+            if (is_within_window(now, platform::modification_time(*marker_path))) return true;
         }
         platform::create_directories(folder);
-        platform::touch(marker_path);
+        platform::touch(*marker_path);
     } catch (const std::exception&) {
         // Any failure here lets the report go ahead.
     }

@@ -5,7 +5,9 @@
 
 #include "platform.hpp"
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace skillhook {
 
@@ -14,6 +16,11 @@ inline constexpr int _DEDUP_SECONDS = 30;
 // now - marked < _DEDUP_SECONDS, exact to the nanosecond for any two times;
 // a mark in the future is within the window.
 bool is_within_window(platform::FileTime now, platform::FileTime marked);
+
+// The path of the skill's marker in the folder, or nothing when the name is
+// not one plain file name there: a separator would leave the folder, a NUL
+// would cut the name short. Every other name is used unchanged. Lexical only.
+std::optional<std::string> marker_path_in(std::string_view folder, const std::string& skill_name);
 
 // True when a report for this skill was let through less than _DEDUP_SECONDS
 // ago. Otherwise refreshes the skill's marker and answers false; a marker that

@@ -175,7 +175,8 @@ private:
     void open_container(JsonKind kind) {
         JsonValueSummary* target = begin_value(kind);
         if (depth_ < std::size(open_targets_)) open_targets_[depth_] = target;
-        if (depth_ == 1) in_tool_input_ = kind == JsonKind::object && target == &event_.tool_input;
+        // Only an object has members; an array's elements are never command or skill.
+        if (depth_ == 1) in_tool_input_ = target == &event_.tool_input && kind == JsonKind::object;
         ++depth_;
     }
 

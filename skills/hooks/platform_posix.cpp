@@ -238,6 +238,13 @@ std::optional<std::string> account_home_directory(uid_t uid) {
 }
 #endif
 
+// Blocks until the descriptor has input or has reached its end.
+void wait_until_readable(int fd) {
+    struct pollfd input = {fd, POLLIN, 0};
+    while (::poll(&input, 1, -1) == -1)
+        if (errno != EINTR) throw_errno("poll");
+}
+
 }  // namespace
 
 std::optional<std::string> home_in_passwd_line(std::string_view line, unsigned uid) {
@@ -279,6 +286,11 @@ InputText read_standard_input() {
         if (count == 0) return input;
         if (count == -1) {
             if (errno == EINTR) continue;
+            // A non-blocking standard input that is empty for now has not ended.
+            if (errno == EAGAIN) {
+                wait_until_readable(STDIN_FILENO);
+                continue;
+            }
             throw_errno("read");
         }
         input.size_ += static_cast<std::size_t>(count);

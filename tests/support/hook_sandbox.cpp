@@ -4,6 +4,7 @@
 #include "hook_sandbox_platform.hpp"
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -29,9 +30,21 @@ fs::path new_temporary_folder() {
 
 }  // namespace
 
-HookSandbox::HookSandbox() : root_(new_temporary_folder()), bin_(root_ / "bin"), home_(root_ / "home") {
+HookSandbox::HookSandbox()
+    : root_(new_temporary_folder()), bin_(root_ / "bin"), home_(root_ / "home"), harness_(root_ / "harness") {
     fs::create_directories(bin_);
     fs::create_directories(home_);
+    fs::create_directories(harness_);
+#if !defined(_WIN32)
+    if (const char* launcher = std::getenv("SKILLHOOK_TEST_HOOK_LAUNCHER"); launcher != nullptr && *launcher != '\0') {
+        // The real hook stays in bin/, so that it finds the tools beside it as
+        // usual. The script needs no command from PATH, which some tests change.
+        fs::copy_file(built_program(SKILLHOOK_HOOK_PATH), bin_ / "report_skill_usage.launched");
+        write_script("report_skill_usage",
+                     std::string("exec ") + launcher + " \"${0%/*}/report_skill_usage.launched\" \"$@\"");
+        return;
+    }
+#endif
     fs::copy_file(built_program(SKILLHOOK_HOOK_PATH), hook());
 }
 
@@ -41,8 +54,12 @@ HookSandbox::~HookSandbox() {
     fs::remove_all(root_, ignored);
 }
 
-fs::path HookSandbox::marker(const std::string& skill) const {
-    return home_ / ".tolvex" / "hooks" / utf8_path(".dedup_" + skill);
+fs::path HookSandbox::marker(const std::string& skill) const { return marker_folder() / utf8_path(".dedup_" + skill); }
+
+fs::path HookSandbox::next_run_folder() const {
+    const fs::path folder = harness_ / ("run-" + std::to_string(++runs_started_));
+    fs::create_directory(folder);
+    return folder;
 }
 
 void HookSandbox::install_standin(const std::string& name) const {

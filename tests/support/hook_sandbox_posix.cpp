@@ -3,15 +3,17 @@
 
 #include "hook_sandbox_platform.hpp"
 
-#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <fstream>
 #include <stdexcept>
 #include <system_error>
+#include <thread>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -69,6 +71,33 @@ void write_executable_script(const fs::path& path, const std::string& body) {
     fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
 }
 
+void write_all(int fd, const char* data, std::size_t size) {
+    std::size_t written = 0;
+    while (written < size) {
+        const ssize_t count = ::write(fd, data + written, size - written);
+        if (count <= 0) return;  // the hook stopped reading; what it got is what it gets
+        written += static_cast<std::size_t>(count);
+    }
+}
+
+bool reader_gone(int fd) {
+    struct pollfd end = {fd, 0, 0};
+    return ::poll(&end, 1, 0) == 1 && (end.revents & POLLERR) != 0;
+}
+
+// Each byte is written only once the hook has read the one before, so every
+// read the hook makes returns a single byte.
+void write_byte_by_byte(int fd, const std::string& input) {
+    for (const char byte : input) {
+        if (::write(fd, &byte, 1) != 1) return;
+        int unread = 0;
+        while (::ioctl(fd, FIONREAD, &unread) == 0 && unread > 0) {
+            if (reader_gone(fd)) return;
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+        }
+    }
+}
+
 }  // namespace
 
 fs::path built_program(const char* configured_path) { return configured_path; }
@@ -92,27 +121,82 @@ bool process_is_running(int process_id) { return ::kill(process_id, 0) == 0; }
 
 void end_process(int process_id) { ::kill(process_id, SIGKILL); }
 
+StartedHook::StartedHook(pid_t pid, fs::path output_file, fs::path error_file,
+                         std::chrono::steady_clock::time_point started, int held_input_fd, std::string held_input)
+    : pid_(pid),
+      held_input_fd_(held_input_fd),
+      held_input_(std::move(held_input)),
+      output_file_(std::move(output_file)),
+      error_file_(std::move(error_file)),
+      started_(started) {}
+
+StartedHook::StartedHook(StartedHook&& other) noexcept
+    : pid_(other.pid_),
+      held_input_fd_(other.held_input_fd_),
+      held_input_(std::move(other.held_input_)),
+      output_file_(std::move(other.output_file_)),
+      error_file_(std::move(other.error_file_)),
+      started_(other.started_) {
+    other.pid_ = 0;
+    other.held_input_fd_ = -1;
+}
+
+StartedHook::~StartedHook() {
+    if (pid_ != 0) wait();
+}
+
+void StartedHook::release_input() {
+    if (held_input_fd_ == -1) return;
+    write_all(held_input_fd_, held_input_.data(), held_input_.size());
+    ::close(held_input_fd_);
+    held_input_fd_ = -1;
+}
+
+RunResult StartedHook::wait() {
+    release_input();
+    int status = 0;
+    while (::waitpid(pid_, &status, 0) == -1 && errno == EINTR) {
+    }
+    pid_ = 0;
+    RunResult result;
+    result.elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started_);
+    if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+    result.standard_output = read_file(output_file_);
+    result.standard_error = read_file(error_file_);
+    return result;
+}
+
 RunResult HookSandbox::run(const std::string& input, InputMode mode,
                            const std::map<std::string, std::optional<std::string>>& environment,
                            std::optional<fs::path> executable, const std::vector<std::string>& arguments) const {
+    return start(input, mode, environment, std::move(executable), arguments).wait();
+}
+
+StartedHook HookSandbox::start(const std::string& input, InputMode mode,
+                               const std::map<std::string, std::optional<std::string>>& environment,
+                               std::optional<fs::path> executable, const std::vector<std::string>& arguments) const {
     std::signal(SIGPIPE, SIG_IGN);
     const fs::path program = executable.value_or(hook());
-    // Runs may overlap, from several threads: each gets files of its own.
-    static std::atomic<int> run_count{0};
-    const std::string run_id = std::to_string(run_count++);
-    const fs::path input_file = root_ / ("stdin-" + run_id);
-    const fs::path output_file = root_ / ("stdout-" + run_id);
-    const fs::path error_file = root_ / ("stderr-" + run_id);
-    std::ofstream(input_file, std::ios::binary) << input;
+    const fs::path files = next_run_folder();
+    const fs::path input_file = files / "stdin";
+    const fs::path output_file = files / "stdout";
+    const fs::path error_file = files / "stderr";
 
     posix_spawn_file_actions_t actions;
     check(posix_spawn_file_actions_init(&actions), "file actions");
     int pipe_fds[2] = {-1, -1};
+    const bool byte_by_byte = mode == InputMode::pipe_byte_by_byte || mode == InputMode::nonblocking_pipe_byte_by_byte;
+    const bool piped = mode == InputMode::pipe || mode == InputMode::held_pipe || byte_by_byte;
     if (mode == InputMode::file) {
+        std::ofstream(input_file, std::ios::binary) << input;
         check(posix_spawn_file_actions_addopen(&actions, 0, input_file.c_str(), O_RDONLY, 0), "addopen");
-    } else if (mode == InputMode::pipe) {
+    } else if (piped) {
         // Close-on-exec, so that no other concurrently started child keeps the pipe open.
         if (::pipe2(pipe_fds, O_CLOEXEC) != 0) throw std::system_error(errno, std::generic_category(), "pipe2");
+        if (mode == InputMode::nonblocking_pipe_byte_by_byte && ::fcntl(pipe_fds[0], F_SETFL, O_NONBLOCK) != 0)
+            throw std::system_error(errno, std::generic_category(), "fcntl");
         check(posix_spawn_file_actions_adddup2(&actions, pipe_fds[0], 0), "adddup2");
     } else {
         check(posix_spawn_file_actions_addclose(&actions, 0), "addclose");
@@ -134,31 +218,16 @@ RunResult HookSandbox::run(const std::string& input, InputMode mode,
     pid_t pid = 0;
     const int rc = posix_spawn(&pid, program_text.c_str(), &actions, nullptr, argv.data(), env.data());
     posix_spawn_file_actions_destroy(&actions);
-    if (mode == InputMode::pipe) {
+    if (piped) {
         ::close(pipe_fds[0]);
-        if (rc == 0) {
-            std::size_t written = 0;
-            while (written < input.size()) {
-                const ssize_t count = ::write(pipe_fds[1], input.data() + written, input.size() - written);
-                if (count <= 0) break;
-                written += static_cast<std::size_t>(count);
-            }
-        }
+        if (rc == 0 && mode == InputMode::held_pipe)
+            return StartedHook(pid, output_file, error_file, started, pipe_fds[1], input);
+        if (rc == 0 && mode == InputMode::pipe) write_all(pipe_fds[1], input.data(), input.size());
+        if (rc == 0 && byte_by_byte) write_byte_by_byte(pipe_fds[1], input);
         ::close(pipe_fds[1]);
     }
     check(rc, "posix_spawn");
-
-    int status = 0;
-    while (::waitpid(pid, &status, 0) == -1 && errno == EINTR) {
-    }
-    RunResult result;
-    result.elapsed =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
-    if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
-    result.standard_output = read_file(output_file);
-    result.standard_error = read_file(error_file);
-    return result;
+    return StartedHook(pid, output_file, error_file, started);
 }
 
 }  // namespace skillhook::testing

@@ -66,6 +66,16 @@ TEST(Decoding, DecodesEscapesInTheMembersItKeeps) {
     EXPECT_EQ(event->command.text, "a\"b\\c\xC3\xA9\xF0\x9F\x98\x80");
 }
 
+TEST(Decoding, AToolInputThatIsNoObjectHasNoMembers) {
+    // Found by fuzzing: the array's element was taken for the skill named in
+    // the tool_input it replaced.
+    const auto event = decode_event(R"({"tool_name":"Skill","tool_input":{"skill":"x"},"tool_input":["y"]})");
+    ASSERT_TRUE(event);
+    EXPECT_EQ(event->tool_input.kind, JsonKind::array);
+    EXPECT_EQ(event->skill.kind, JsonKind::missing);
+    EXPECT_EQ(event->command.kind, JsonKind::missing);
+}
+
 TEST(Decoding, MatchesMemberNamesAfterDecodingTheirEscapes) {
     EXPECT_EQ(resolution_outcome(R"({"tool\u005fname":"Skill","tool_input":{"\u0073kill":"tvx-auth"}})"), "tvx-auth");
 }

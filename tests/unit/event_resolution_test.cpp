@@ -32,7 +32,7 @@ TEST(SkillRule, TakesTheNameUnchanged) {
 }
 
 TEST(SkillRule, EmptyValuesGiveAbsent) {
-    for (const char* empty : {R"("")", "null", "false", "0", "0.0", "-0.0", "0e5", "-0E-7", "[]", "{}"})
+    for (const char* empty : {R"("")", "null", "false", "0", "0.0", "-0.0", "0e5", "-0E-7", "0e400", "[]", "{}"})
         EXPECT_EQ(resolution_outcome(skill_with_command(empty)), absent) << empty;
     expect_outcomes({
         {R"({"tool_name":"Skill"})", absent},

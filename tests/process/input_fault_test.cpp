@@ -1,0 +1,51 @@
+// Standard input that arrives in unusual ways. A closed standard input is
+// covered with the other inputs that hold no event, in hook_entry_test.
+#include "contained_run.hpp"
+#include "hook_sandbox.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace skillhook::testing {
+namespace {
+
+class InputFault : public ::testing::Test {
+protected:
+    void SetUp() override { sandbox.install_standin(); }
+
+    static Containment recording(InputMode mode) {
+        Containment containment;
+        containment.mode = mode;
+        containment.tool_files = {"tolvex-usage.log"};
+        return containment;
+    }
+
+    HookSandbox sandbox;
+};
+
+TEST_F(InputFault, PipeThatDeliversOneByteAtATime) {
+    run_contained(sandbox, skill_event("tvx-auth"), recording(InputMode::pipe_byte_by_byte));
+    EXPECT_EQ(sandbox.recorded_uses(), std::vector<std::string>{"tvx-auth"});
+}
+
+// Some agents may hand over standard input in non-blocking mode; an empty
+// pipe is then no end of input, only a pause.
+TEST_F(InputFault, NonBlockingPipeThatIsOftenEmpty) {
+    run_contained(sandbox, skill_event("tvx-auth"), recording(InputMode::nonblocking_pipe_byte_by_byte));
+    EXPECT_EQ(sandbox.recorded_uses(), std::vector<std::string>{"tvx-auth"});
+}
+
+TEST_F(InputFault, EventOf100MB) {
+    const std::string event = R"({"tool_name":"Skill","tool_input":{"skill":"tvx-auth"},"tool_response":")" +
+                              std::string(100 << 20, 'x') + R"("})";
+    for (const InputMode mode : {InputMode::pipe, InputMode::file}) {
+        std::filesystem::remove_all(sandbox.home() / ".tolvex");
+        run_contained(sandbox, event, recording(mode));
+    }
+    EXPECT_EQ(sandbox.recorded_uses(), (std::vector<std::string>{"tvx-auth", "tvx-auth"}));
+}
+
+}  // namespace
+}  // namespace skillhook::testing
