@@ -10,10 +10,13 @@ namespace skillhook::testing {
 namespace {
 
 TEST(MarkerPath, PlainNamesAreUsedUnchanged) {
-    EXPECT_EQ(marker_path_in("/h/.tolvex/hooks", "tvx-auth"), "/h/.tolvex/hooks/.dedup_tvx-auth");
-    EXPECT_EQ(marker_path_in("/h/.tolvex/hooks/", "TVX Auth"), "/h/.tolvex/hooks/.dedup_TVX Auth");
-    // The prefix keeps dot names inside the folder.
+    EXPECT_EQ(marker_path_in("/h/.tolvex/hooks", "tvx-auth"), platform::join_path("/h/.tolvex/hooks", ".dedup_tvx-auth"));
+    EXPECT_EQ(marker_path_in("/h/.tolvex/hooks/", "TVX Auth"), platform::join_path("/h/.tolvex/hooks/", ".dedup_TVX Auth"));
+#if !defined(_WIN32)
+    // The prefix keeps dot names inside the folder. (Windows drops a trailing
+    // dot from file names, so there such names get no marker.)
     EXPECT_EQ(marker_path_in("/h", ".."), "/h/.dedup_..");
+#endif
 }
 
 TEST(MarkerPath, NamesThatWouldLeaveTheFolderOrBeCutShortGetNone) {
