@@ -267,22 +267,16 @@ std::optional<std::string> home_in_passwd_line(std::string_view line, unsigned u
 InputText read_standard_input() {
     struct stat status {};
     check(::fstat(STDIN_FILENO, &status), "fstat");
-    std::size_t capacity = 64 * 1024;
+    std::size_t first_block = 64 * 1024;
     if (S_ISREG(status.st_mode)) {
         const off_t offset = ::lseek(STDIN_FILENO, 0, SEEK_CUR);
-        if (offset != -1 && status.st_size > offset) capacity = static_cast<std::size_t>(status.st_size - offset) + 1;
+        if (offset != -1 && status.st_size > offset) first_block = static_cast<std::size_t>(status.st_size - offset) + 1;
     }
 
-    InputText input;
+    InputText input(first_block);
     for (;;) {
-        if (input.data_ == nullptr || input.size_ == capacity) {
-            if (input.data_ != nullptr) capacity *= 2;
-            char* grown = static_cast<char*>(std::realloc(input.data_.get(), capacity));
-            if (grown == nullptr) throw std::bad_alloc();
-            input.data_.release();
-            input.data_.reset(grown);
-        }
-        const ssize_t count = ::read(STDIN_FILENO, input.data_.get() + input.size_, capacity - input.size_);
+        const std::span<char> space = input.unused_space();
+        const ssize_t count = ::read(STDIN_FILENO, space.data(), space.size());
         if (count == 0) return input;
         if (count == -1) {
             if (errno == EINTR) continue;
@@ -293,7 +287,7 @@ InputText read_standard_input() {
             }
             throw_errno("read");
         }
-        input.size_ += static_cast<std::size_t>(count);
+        input.append(static_cast<std::size_t>(count));
     }
 }
 

@@ -280,24 +280,17 @@ InputText read_standard_input() {
     // empty write, not the end.
     const bool is_pipe = ::GetFileType(input_handle) == FILE_TYPE_PIPE;
 
-    std::size_t capacity = 64 * 1024;
     InputText input;
     for (;;) {
-        if (input.data_ == nullptr || input.size_ == capacity) {
-            if (input.data_ != nullptr) capacity *= 2;
-            char* grown = static_cast<char*>(std::realloc(input.data_.get(), capacity));
-            if (grown == nullptr) throw std::bad_alloc();
-            input.data_.release();
-            input.data_.reset(grown);
-        }
-        const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(capacity - input.size_, 1u << 30));
+        const std::span<char> space = input.unused_space();
+        const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(space.size(), 1u << 30));
         DWORD count = 0;
-        if (!::ReadFile(input_handle, input.data_.get() + input.size_, wanted, &count, nullptr)) {
+        if (!::ReadFile(input_handle, space.data(), wanted, &count, nullptr)) {
             if (::GetLastError() == ERROR_BROKEN_PIPE) return input;
             throw_last_error("ReadFile");
         }
         if (count == 0 && !is_pipe) return input;
-        input.size_ += count;
+        input.append(count);
     }
 }
 
