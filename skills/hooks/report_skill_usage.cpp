@@ -7,6 +7,7 @@
 #include "platform.hpp"
 #include "usage_report.hpp"
 
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <optional>
@@ -24,6 +25,10 @@ std::optional<skillhook::HookEvent> read_event() {
 }
 
 int diagnose(const char* problem, const char* detail) {
+#if defined(SIGPIPE)
+    // An agent that stopped reading standard error must still see status 1.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     std::fprintf(stderr, "report_skill_usage: %s%s\n", problem, detail);
     return 1;
 }
