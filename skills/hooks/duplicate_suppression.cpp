@@ -31,10 +31,11 @@ bool _is_duplicate(const std::string& skill_name) {
     try {
         const std::optional<std::string> marker_path = marker_path_in(folder, skill_name);
         if (!marker_path) return false;
-        if (platform::exists(*marker_path)) {
-            const platform::FileTime now = platform::current_time();
-            if (is_within_window(now, platform::modification_time(*marker_path))) return true;
-        }
+        // Clock first, then the marker: one status read answers both whether
+        // it exists and when it was refreshed.
+        const platform::FileTime now = platform::current_time();
+        const std::optional<platform::FileTime> marked = platform::modification_time(*marker_path);
+        if (marked && is_within_window(now, *marked)) return true;
         platform::create_directories(folder);
         platform::touch(*marker_path);
     } catch (const std::exception&) {

@@ -84,8 +84,8 @@ FileTime current_time();
 
 // An entry of any kind at the path, following symbolic links.
 bool exists(const std::string& path);
-// Modification time, following symbolic links.
-FileTime modification_time(const std::string& path);
+// Modification time, following symbolic links; nothing when no entry is there.
+std::optional<FileTime> modification_time(const std::string& path);
 // Creates the folder and its missing parents; an existing folder is no error.
 void create_directories(const std::string& path);
 // Sets both times of an existing file to now, content untouched, or creates it empty.

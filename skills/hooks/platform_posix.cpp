@@ -345,9 +345,12 @@ bool exists(const std::string& path) {
     throw_errno("stat");
 }
 
-FileTime modification_time(const std::string& path) {
+std::optional<FileTime> modification_time(const std::string& path) {
     struct stat status {};
-    check(::stat(path.c_str(), &status), "stat");
+    if (::stat(path.c_str(), &status) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
+        throw_errno("stat");
+    }
 #if defined(__APPLE__)
     return to_file_time(status.st_mtimespec);
 #else

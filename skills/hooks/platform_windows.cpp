@@ -354,9 +354,12 @@ bool exists(const std::string& path) {
     throw_last_error("CreateFileW");
 }
 
-FileTime modification_time(const std::string& path) {
+std::optional<FileTime> modification_time(const std::string& path) {
     const Handle entry(open_existing(to_utf16(path), FILE_READ_ATTRIBUTES));
-    if (!entry.valid()) throw_last_error("CreateFileW");
+    if (!entry.valid()) {
+        if (is_missing(::GetLastError())) return std::nullopt;
+        throw_last_error("CreateFileW");
+    }
     FILETIME written;
     check(::GetFileTime(entry.get(), nullptr, nullptr, &written), "GetFileTime");
     return to_file_time(written);

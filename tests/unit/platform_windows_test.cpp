@@ -93,16 +93,16 @@ TEST_F(PlatformWindows, TouchCreatesAndRefreshesWithTheCurrentTime) {
     EXPECT_TRUE(exists(marker));
     // A new file takes its time from the file system's coarser clock, which may lag by a tick.
     constexpr std::int64_t tick = 20'000'000;
-    EXPECT_GE(nanoseconds_since_epoch(modification_time(marker)), nanoseconds_since_epoch(before_create) - tick);
-    EXPECT_LE(nanoseconds_since_epoch(modification_time(marker)), nanoseconds_since_epoch(after_create));
+    EXPECT_GE(nanoseconds_since_epoch(*modification_time(marker)), nanoseconds_since_epoch(before_create) - tick);
+    EXPECT_LE(nanoseconds_since_epoch(*modification_time(marker)), nanoseconds_since_epoch(after_create));
 
     std::ofstream(wide_marker) << "kept";
     fs::last_write_time(wide_marker, fs::file_time_type::clock::now() - std::chrono::hours(1));
     const FileTime before_refresh = current_time();
     touch(marker);
     const FileTime after_refresh = current_time();
-    EXPECT_GE(nanoseconds_since_epoch(modification_time(marker)), nanoseconds_since_epoch(before_refresh));
-    EXPECT_LE(nanoseconds_since_epoch(modification_time(marker)), nanoseconds_since_epoch(after_refresh));
+    EXPECT_GE(nanoseconds_since_epoch(*modification_time(marker)), nanoseconds_since_epoch(before_refresh));
+    EXPECT_LE(nanoseconds_since_epoch(*modification_time(marker)), nanoseconds_since_epoch(after_refresh));
     std::ifstream content(wide_marker);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(content), {}), "kept");
 }
