@@ -1,7 +1,7 @@
 // Recognition of the product's command-line tool in a shell command line.
 #pragma once
 
-#include "event_resolution.hpp"
+#include "tool_skill.hpp"
 
 #include <array>
 #include <optional>

@@ -23,6 +23,73 @@ constexpr std::size_t shallow_max_depth = 10'000;
 constexpr std::size_t deep_max_depth = 1'000'000;
 constexpr std::size_t deep_stack_bytes = std::size_t{1} << 30;  // reserved, touched only as deep as used
 
+// Where the value that starts next belongs: which member of the event, or of
+// its tool_input, it is the value of. Only those two levels are followed.
+class MemberCursor {
+public:
+    enum class Member : unsigned char { none, tool_name, tool_input, command, skill };
+
+    // The member whose value starts next.
+    Member member_of_next_value() const {
+        switch (level()) {
+            case Level::event: return top_member_;
+            case Level::tool_input: return input_member_;
+            case Level::elsewhere: break;
+        }
+        return Member::none;
+    }
+    // Whether the keys read now may name a member that resolution reads.
+    bool reads_keys() const { return level() != Level::elsewhere; }
+
+    // A container opens as the value of member_of_next_value().
+    void open_container(JsonKind kind) {
+        const Member member = member_of_next_value();
+        if (depth_ == 0) top_is_object_ = kind == JsonKind::object;
+        // Only an object has members; an array's elements are never command or skill.
+        if (depth_ == 1) in_tool_input_ = member == Member::tool_input && kind == JsonKind::object;
+        ++depth_;
+    }
+    void close_container() {
+        --depth_;
+        if (depth_ == 1) in_tool_input_ = false;
+    }
+    std::size_t depth() const { return depth_; }
+
+    // The whole key of the member whose value comes next.
+    // `complete` is false for a key too long to be any of their names.
+    void name_next_member(std::string_view key, bool complete) {
+        if (level() == Level::event) {
+            top_member_ = !complete              ? Member::none
+                          : key == "tool_name"  ? Member::tool_name
+                          : key == "tool_input" ? Member::tool_input
+                                                : Member::none;
+        } else if (level() == Level::tool_input) {
+            input_member_ = !complete           ? Member::none
+                            : key == "command" ? Member::command
+                            : key == "skill"   ? Member::skill
+                                               : Member::none;
+        }
+    }
+
+private:
+    enum class Level : unsigned char { event, tool_input, elsewhere };
+
+    // Directly in the event object, directly in its tool_input object, or elsewhere.
+    Level level() const {
+        if (depth_ == 1 && top_is_object_) return Level::event;
+        if (depth_ == 2 && in_tool_input_) return Level::tool_input;
+        return Level::elsewhere;
+    }
+
+    std::size_t depth_ = 0;
+    bool top_is_object_ = false;
+    bool in_tool_input_ = false;
+    Member top_member_ = Member::none;
+    Member input_member_ = Member::none;
+};
+
+// The handler of Boost's parser: follows the members with a MemberCursor and
+// keeps a summary of each value that resolution reads.
 class EventCollector {
 public:
     static constexpr std::size_t max_object_size = std::numeric_limits<std::size_t>::max();
@@ -53,46 +120,32 @@ public:
     }
 
     bool on_key_part(json::string_view part, std::size_t, json::error_code&) {
-        if (reads_keys_here()) append_key(part);
+        if (cursor_.reads_keys()) append_key(part);
         return true;
     }
     bool on_key(json::string_view part, std::size_t, json::error_code&) {
-        if (!reads_keys_here()) return true;
+        if (!cursor_.reads_keys()) return true;
         append_key(part);
-        const Member member = member_named(key_);
-        if (depth_ == 1)
-            top_member_ = member;
-        else
-            input_member_ = member;
+        cursor_.name_next_member(key_, !key_too_long_);
         key_.clear();
         key_too_long_ = false;
         return true;
     }
 
     bool on_string_part(json::string_view part, std::size_t, json::error_code&) {
-        if (!string_open_) {
-            string_open_ = true;
-            string_target_ = begin_value(JsonKind::string);
-        }
-        if (string_target_ != nullptr) string_target_->text.append(part.data(), part.size());
+        open_scalar(JsonKind::string);
+        if (scalar_.target != nullptr) scalar_.target->text.append(part.data(), part.size());
         return true;
     }
     bool on_string(json::string_view part, std::size_t size, json::error_code& ec) {
         on_string_part(part, size, ec);
-        if (string_target_ != nullptr) string_target_->empty = size == 0;
-        string_open_ = false;
-        string_target_ = nullptr;
+        close_scalar(size != 0);
         return true;
     }
 
     bool on_number_part(json::string_view part, json::error_code&) {
-        if (!number_open_) {
-            number_open_ = true;
-            number_target_ = begin_value(JsonKind::number);
-            number_in_exponent_ = false;
-            number_nonzero_ = false;
-        }
-        if (number_target_ != nullptr) scan_number(part);
+        open_scalar(JsonKind::number);
+        if (scalar_.target != nullptr) scan_number(part);
         return true;
     }
     bool on_int64(std::int64_t, json::string_view part, json::error_code& ec) { return end_number(part, ec); }
@@ -113,26 +166,18 @@ public:
     bool on_comment(json::string_view, json::error_code&) { return true; }
 
 private:
-    enum class Member : unsigned char { other, tool_name, tool_input, command, skill };
+    using Member = MemberCursor::Member;
 
     // Longest member name of interest is "tool_input"; longer keys are never kept whole.
     static constexpr std::size_t longest_member_name = 10;
 
-    Member member_named(const std::string& key) const {
-        if (key_too_long_) return Member::other;
-        if (depth_ == 1) {
-            if (key == "tool_name") return Member::tool_name;
-            if (key == "tool_input") return Member::tool_input;
-        } else {
-            if (key == "command") return Member::command;
-            if (key == "skill") return Member::skill;
-        }
-        return Member::other;
-    }
-
-    bool reads_keys_here() const {
-        return (depth_ == 1 && event_.kind == JsonKind::object) || (depth_ == 2 && in_tool_input_);
-    }
+    // A string or a number that has begun and not yet ended; the two never overlap.
+    struct OpenScalar {
+        bool open = false;
+        JsonValueSummary* target = nullptr;  // null when resolution never reads it
+        bool in_exponent = false;
+        bool nonzero = false;
+    };
 
     void append_key(json::string_view part) {
         if (key_too_long_ || key_.size() + part.size() > longest_member_name) {
@@ -142,87 +187,82 @@ private:
         key_.append(part.data(), part.size());
     }
 
-    // The summary that the value starting now belongs to, or null when resolution never reads it.
-    JsonValueSummary* target_of_value() {
-        if (depth_ == 1 && event_.kind == JsonKind::object) {
-            if (top_member_ == Member::tool_name) return &event_.tool_name;
-            if (top_member_ == Member::tool_input) return &event_.tool_input;
-        } else if (depth_ == 2 && in_tool_input_) {
-            if (input_member_ == Member::command) return &event_.command;
-            if (input_member_ == Member::skill) return &event_.skill;
+    JsonValueSummary* summary_of(Member member) {
+        switch (member) {
+            case Member::tool_name: return &event_.tool_name;
+            case Member::tool_input: return &event_.tool_input;
+            case Member::command: return &event_.command;
+            case Member::skill: return &event_.skill;
+            case Member::none: break;
         }
         return nullptr;
     }
 
-    // Called at the start of every value. A repeated member replaces what came before it.
+    // A later tool_input replaces the earlier one, with all its members.
+    void forget_tool_input_members() {
+        event_.command = {};
+        event_.skill = {};
+    }
+
+    // Called at the start of every value. A repeated member replaces what came
+    // before it. Returns the summary the value goes into, or null.
     JsonValueSummary* begin_value(JsonKind kind) {
-        if (depth_ == 0) {
-            event_.kind = kind;
-            return nullptr;
-        }
-        JsonValueSummary* target = target_of_value();
+        if (cursor_.depth() == 0) event_.kind = kind;
+        const Member member = cursor_.member_of_next_value();
+        JsonValueSummary* target = summary_of(member);
         if (target == nullptr) return nullptr;
-        if (target == &event_.tool_input) {
-            event_.command = {};
-            event_.skill = {};
-        }
-        target->kind = kind;
-        target->empty = true;
-        target->text.clear();
+        if (member == Member::tool_input) forget_tool_input_members();
+        *target = JsonValueSummary{kind, true, {}};
         return target;
     }
 
     void open_container(JsonKind kind) {
         JsonValueSummary* target = begin_value(kind);
-        if (depth_ < std::size(open_targets_)) open_targets_[depth_] = target;
-        // Only an object has members; an array's elements are never command or skill.
-        if (depth_ == 1) in_tool_input_ = target == &event_.tool_input && kind == JsonKind::object;
-        ++depth_;
+        if (cursor_.depth() < std::size(open_containers_)) open_containers_[cursor_.depth()] = target;
+        cursor_.open_container(kind);
     }
 
     void close_container(std::size_t size) {
-        --depth_;
-        if (depth_ < std::size(open_targets_) && open_targets_[depth_] != nullptr) {
-            open_targets_[depth_]->empty = size == 0;
-            open_targets_[depth_] = nullptr;
+        cursor_.close_container();
+        if (cursor_.depth() < std::size(open_containers_) && open_containers_[cursor_.depth()] != nullptr) {
+            open_containers_[cursor_.depth()]->empty = size == 0;
+            open_containers_[cursor_.depth()] = nullptr;
         }
-        if (depth_ == 1) in_tool_input_ = false;
+    }
+
+    void open_scalar(JsonKind kind) {
+        if (scalar_.open) return;
+        scalar_ = OpenScalar{true, begin_value(kind)};
+    }
+
+    void close_scalar(bool nonempty) {
+        if (scalar_.target != nullptr) scalar_.target->empty = !nonempty;
+        scalar_ = OpenScalar{};
     }
 
     // A number equals zero when no digit of its significand is non-zero;
     // judged on the text so that 1e-400 is not taken for zero.
     void scan_number(json::string_view part) {
         for (char c : part) {
-            if (c == 'e' || c == 'E') number_in_exponent_ = true;
-            if (!number_in_exponent_ && c >= '1' && c <= '9') number_nonzero_ = true;
+            if (c == 'e' || c == 'E') scalar_.in_exponent = true;
+            if (!scalar_.in_exponent && c >= '1' && c <= '9') scalar_.nonzero = true;
         }
     }
 
     bool end_number(json::string_view part, json::error_code& ec) {
         on_number_part(part, ec);
-        if (number_target_ != nullptr) number_target_->empty = !number_nonzero_;
-        number_open_ = false;
-        number_target_ = nullptr;
+        close_scalar(scalar_.nonzero);
         return true;
     }
 
     HookEvent event_;
-    std::size_t depth_ = 0;
-    Member top_member_ = Member::other;
-    Member input_member_ = Member::other;
-    bool in_tool_input_ = false;
-    JsonValueSummary* open_targets_[3] = {};
-
+    MemberCursor cursor_;
+    // The summaries of the containers open at depths 0 to 2, to learn at
+    // their end whether they are empty.
+    JsonValueSummary* open_containers_[3] = {};
     std::string key_;
     bool key_too_long_ = false;
-
-    bool string_open_ = false;
-    JsonValueSummary* string_target_ = nullptr;
-
-    bool number_open_ = false;
-    bool number_in_exponent_ = false;
-    bool number_nonzero_ = false;
-    JsonValueSummary* number_target_ = nullptr;
+    OpenScalar scalar_;
 };
 
 struct DecodeResult {

@@ -60,7 +60,7 @@ bool tool_input_has_members(const HookEvent& data) {
     return true;
 }
 
-// Rule 1. Current agents send the name as "skill", earlier ones as "command";
+// The Skill tool. Current agents send the name as "skill", earlier ones as "command";
 // "command" wins when both are there.
 std::optional<std::string> resolve_skill_tool(const HookEvent& data) {
     if (!tool_input_has_members(data)) return std::nullopt;
@@ -73,7 +73,7 @@ std::optional<std::string> resolve_skill_tool(const HookEvent& data) {
     return name.text;
 }
 
-// Rule 2: the piece after the last "__", found left to right without overlap.
+// MCP tools: the piece after the last "__", found left to right without overlap.
 std::optional<std::string> resolve_mcp_tool(std::string_view tool_name) {
     std::size_t piece_start = 0;
     for (std::size_t found = tool_name.find(mcp_separator); found != std::string_view::npos;
@@ -86,7 +86,7 @@ std::optional<std::string> resolve_mcp_tool(std::string_view tool_name) {
     return std::string(row->skill);
 }
 
-// Rule 3.
+// The Bash tool: the command line, "" when missing.
 std::optional<std::string> resolve_bash_tool(const HookEvent& data) {
     if (!tool_input_has_members(data) || data.command.kind == JsonKind::missing)
         return _resolve_bash_tolvex_command("");

@@ -1,11 +1,12 @@
 // Event resolution: which skill, if any, a tool call used.
 //
-// Names that this hook shares with its design documents keep their leading
-// underscore; they live inside this project's namespace, where the upper-case
-// ones are kept although C++ reserves such names.
+// The names with a leading underscore are fixed names of this hook's
+// functions and tables. They live inside this project's namespace, and the
+// upper-case ones are kept there although C++ reserves such names.
 #pragma once
 
 #include "hook_event.hpp"
+#include "tool_skill.hpp"
 
 #include <array>
 #include <optional>
@@ -14,11 +15,6 @@
 #include <string_view>
 
 namespace skillhook {
-
-struct ToolSkill {
-    std::string_view tool;
-    std::string_view skill;
-};
 
 inline constexpr std::string_view _MCP_TOOL_PREFIX = "mcp__";
 extern const std::array<ToolSkill, 38> _MCP_TOOL_TO_SKILL;

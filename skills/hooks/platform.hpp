@@ -1,56 +1,26 @@
-// What differs between operating systems, behind one small interface.
-// Paths are UTF-8 strings in the platform's native form. Failures are thrown:
-// std::system_error for a failed system call, TimeLimitExceeded for a child
-// that outlived its limit, std::runtime_error for anything else.
+// What differs between operating systems, behind one small interface with two
+// concepts: system facts and files (system_posix.cpp, system_windows.cpp), and
+// starting a child process (child_process_posix.cpp, child_process_windows.cpp).
+// What does not differ is written once, in platform.cpp and path_rules.cpp.
+//
+// Paths are UTF-8 strings in the platform's native form. A failed system call
+// is thrown as std::system_error, any other failure as std::runtime_error.
 #pragma once
+
+#include "input_text.hpp"
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <functional>
-#include <memory>
-#include <new>
 #include <optional>
-#include <span>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace skillhook::platform {
 
-// The whole of standard input, held in one block that grows without being
-// cleared first (doubling, in place or by remapping), so that a large event
-// costs its own size and no more.
-class InputText {
-public:
-    explicit InputText(std::size_t first_block = 64 * 1024) : capacity_(first_block) {}
-
-    std::string_view view() const { return {data_.get(), size_}; }
-
-    // Room for the next read, after the text so far; never empty.
-    std::span<char> unused_space() {
-        if (data_ == nullptr || size_ == capacity_) {
-            if (data_ != nullptr) capacity_ *= 2;
-            char* grown = static_cast<char*>(std::realloc(data_.get(), capacity_));
-            if (grown == nullptr) throw std::bad_alloc();
-            data_.release();
-            data_.reset(grown);
-        }
-        return {data_.get() + size_, capacity_ - size_};
-    }
-    // Counts what the last read put into the unused space.
-    void append(std::size_t count) { size_ += count; }
-
-private:
-    struct Free {
-        void operator()(char* p) const { std::free(p); }
-    };
-    std::unique_ptr<char, Free> data_;
-    std::size_t size_ = 0;
-    std::size_t capacity_;
-};
+// --- System facts and files
 
 // Reads standard input to its end.
 InputText read_standard_input();
@@ -59,20 +29,14 @@ InputText read_standard_input();
 // links are not resolved.
 std::string own_executable_path();
 
-// The current user's home directory: HOME when set and not empty, else the
-// account entry's.
+// The current user's home directory: HOME (USERPROFILE on Windows) when set
+// and not empty, else the account's.
 std::string home_directory();
-#if !defined(_WIN32)
-// The home directory in one line of a password file, when the line is the
-// entry of this user id.
-std::optional<std::string> home_in_passwd_line(std::string_view line, unsigned uid);
-#endif
 
-// Lexical path operations; the file system is not consulted.
+// Lexical path operations by this system's rules (path_rules.hpp); the file
+// system is not consulted.
 std::string parent_directory(std::string_view path);
 std::string join_path(std::string_view folder, std::string_view name);
-// True when the name would not stay a single component of a folder, or would
-// not name an entry of its own there (Windows drops trailing dots and blanks).
 bool holds_path_separator(std::string_view name);
 
 // Wall-clock time since the epoch.
@@ -91,20 +55,27 @@ void create_directories(const std::string& path);
 // Sets both times of an existing file to now, content untouched, or creates it empty.
 void touch(const std::string& path);
 
-class TimeLimitExceeded : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
+// From now on, writing to a pipe that nobody reads fails instead of ending
+// the process (where the system would end it).
+void ignore_broken_pipes() noexcept;
+
+// Runs the work on a thread with a stack of the given size and waits for it.
+// Returns false when no such thread could be started or the work threw.
+bool run_on_large_stack(std::size_t stack_bytes, const std::function<void()>& work);
+
+// --- Starting a child process
+
+enum class ChildEnding {
+    ended,            // on its own, whatever its status
+    killed_at_limit,  // still running at the limit: killed and reaped
+    could_not_start,  // the program could not be started
 };
 
 // Starts arguments[0] with these arguments: no shell, no search of the
 // command path. Its standard output and error are read and dropped; standard
 // input, environment and working directory are this process's own, and no
-// other descriptor is passed on. Returns when the child has ended, whatever
-// its status; at the limit kills it, reaps it and throws TimeLimitExceeded.
-void run_with_time_limit(const std::vector<std::string>& arguments, std::chrono::milliseconds limit);
-
-// Runs the work on a thread with a stack of the given size and waits for it.
-// Returns false when no such thread could be started.
-bool run_on_large_stack(std::size_t stack_bytes, const std::function<void()>& work);
+// other descriptor is passed on. Returns once the child has ended or, at the
+// limit, has been killed and reaped.
+ChildEnding run_with_time_limit(const std::vector<std::string>& arguments, std::chrono::milliseconds limit);
 
 }  // namespace skillhook::platform

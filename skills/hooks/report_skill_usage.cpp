@@ -1,13 +1,27 @@
 // PostToolUse hook: reports the use of one of the product's skills.
-// Reads the hook event on standard input, resolves the skill it used, drops
-// repeats within the window and runs the product's tool to record the use.
+//
+// The agent starts it after every tool call, with the hook event (one JSON
+// text) on standard input. The hook resolves the skill the call used, drops
+// repeats within the window, and runs the product's tool to record the use.
+// It reads no arguments and never writes to standard output.
+//
+// Exit status:
+//   0  on every handled path: standard input unreadable or not exactly one
+//      JSON text; the call used no skill; a repeat within the window; the use
+//      reported, or the report failed (a missing, failing or hanging tool
+//      never changes the status). Nothing is written.
+//   1  the event is malformed: its top-level value is not an object, or a
+//      member that resolution reads has the wrong type; or the user's home
+//      directory cannot be determined (HOME, or USERPROFILE, unset or empty,
+//      and the account has none); or the system fails in resolution or the
+//      duplicate check in some other way. One line on standard error names
+//      the failure.
 #include "duplicate_suppression.hpp"
 #include "event_resolution.hpp"
 #include "hook_event.hpp"
 #include "platform.hpp"
 #include "usage_report.hpp"
 
-#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <optional>
@@ -17,20 +31,11 @@ namespace {
 
 std::optional<skillhook::HookEvent> read_event() {
     try {
-        const skillhook::platform::InputText input = skillhook::platform::read_standard_input();
+        const skillhook::InputText input = skillhook::platform::read_standard_input();
         return skillhook::decode_event(input.view());
     } catch (...) {
         return std::nullopt;  // unreadable input is no event
     }
-}
-
-int diagnose(const char* problem, const char* detail) {
-#if defined(SIGPIPE)
-    // An agent that stopped reading standard error must still see status 1.
-    std::signal(SIGPIPE, SIG_IGN);
-#endif
-    std::fprintf(stderr, "report_skill_usage: %s%s\n", problem, detail);
-    return 1;
 }
 
 }  // namespace
@@ -39,6 +44,8 @@ int main() {
     using namespace skillhook;
     const std::optional<HookEvent> event = read_event();
     if (!event) return 0;
+
+    std::string diagnostic;
     try {
         const std::optional<std::string> skill_name = _resolve_skill_name(*event);
         if (!skill_name || skill_name->empty()) return 0;
@@ -48,10 +55,14 @@ int main() {
         } catch (...) {
             // A failed report is dropped: the agent must never be disturbed by it.
         }
+        return 0;
     } catch (const MalformedEvent& failure) {
-        return diagnose("malformed hook event: ", failure.what());
+        diagnostic = std::string("malformed hook event: ") + failure.what();
     } catch (const std::exception& failure) {
-        return diagnose("", failure.what());
+        diagnostic = failure.what();
     }
-    return 0;
+    // An agent that stopped reading standard error must still see status 1.
+    platform::ignore_broken_pipes();
+    std::fprintf(stderr, "report_skill_usage: %s\n", diagnostic.c_str());
+    return 1;
 }

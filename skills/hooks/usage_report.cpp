@@ -2,20 +2,25 @@
 
 #include "platform.hpp"
 
-#include <vector>
-
 namespace skillhook {
 
 void _report_usage(const std::string& skill_name) {
     // An argument ends at its first NUL; the tool would receive another name.
-    if (skill_name.find('\0') != std::string::npos) throw UnreportableName("the skill name holds a NUL character");
+    if (skill_name.find('\0') != std::string::npos) throw ReportFailed("the skill name holds a NUL character");
     // The tool would read such a name as an option of its own.
-    if (skill_name.starts_with('-')) throw UnreportableName("the skill name begins with '-'");
+    if (skill_name.starts_with('-')) throw ReportFailed("the skill name begins with '-'");
 
     const std::string folder = platform::parent_directory(platform::own_executable_path());
     std::string tolvex_cmd = platform::join_path(folder, "tolvex.exe");
     if (!platform::exists(tolvex_cmd)) tolvex_cmd = platform::join_path(folder, "tolvex");
-    platform::run_with_time_limit({tolvex_cmd, "skills", "report-usage", skill_name}, report_time_limit);
+    switch (platform::run_with_time_limit({tolvex_cmd, "skills", "report-usage", skill_name}, report_time_limit)) {
+        case platform::ChildEnding::ended:
+            return;
+        case platform::ChildEnding::killed_at_limit:
+            throw ReportFailed("the tool did not end within its time limit");
+        case platform::ChildEnding::could_not_start:
+            throw ReportFailed("the tool could not be started");
+    }
 }
 
 }  // namespace skillhook

@@ -9,14 +9,17 @@ namespace skillhook {
 
 inline constexpr std::chrono::seconds report_time_limit{10};
 
-// A skill name the tool cannot be given safely as its last argument.
-class UnreportableName : public std::runtime_error {
+// The report was not made: the name cannot be given to the tool safely, or
+// the tool could not be started or did not end within the limit.
+class ReportFailed : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
 
 // Runs `tolvex skills report-usage <skill_name>` from the hook's own folder
-// and waits for it, at most report_time_limit. Throws on any failure.
+// and waits for it, at most report_time_limit; the tool's output and status
+// are ignored. Throws ReportFailed, or std::system_error when the system
+// fails on the way.
 void _report_usage(const std::string& skill_name);
 
 }  // namespace skillhook

@@ -1,5 +1,6 @@
 // The 30-second window and its marker files, with marker times set directly.
 #include "duplicate_suppression.hpp"
+#include "path_rules.hpp"
 
 #include <gtest/gtest.h>
 
@@ -257,7 +258,7 @@ TEST(PasswdLine, FindsTheHomeOfExactlyThisUser) {
              Case{"broken:x:7\n", 7, std::nullopt},
              Case{"# comment\n", 0, std::nullopt},
          })
-        EXPECT_EQ(platform::home_in_passwd_line(c.line, c.uid), c.home) << c.line;
+        EXPECT_EQ(home_in_passwd_line(c.line, c.uid), c.home) << c.line;
 }
 
 }  // namespace

@@ -1,12 +1,14 @@
-// Lexical paths: the tool's folder and the marker's path are worked out with
-// these, so a wrong parent or join sends a file astray.
+// Lexical path rules of both systems, tested on every platform: the tool's
+// folder and the marker's path are worked out with them, so a wrong parent or
+// join sends a file astray.
+#include "path_rules.hpp"
 #include "platform.hpp"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-namespace skillhook::platform {
+namespace skillhook {
 namespace {
 
 struct PathCase {
@@ -14,64 +16,72 @@ struct PathCase {
     const char* expected;
 };
 
-TEST(PlatformPaths, ParentDirectoryDropsTheLastComponent) {
-    const PathCase cases[] = {
-#if defined(_WIN32)
+TEST(PathRules, ParentDirectoryDropsTheLastComponent) {
+    const PathCase posix[] = {
+        {"/opt/tolvex/bin/report_skill_usage", "/opt/tolvex/bin"},
+        {"/report_skill_usage", "/"},
+        {"odd\\name/report_skill_usage", "odd\\name"},
+        {"report_skill_usage", "."},
+    };
+    for (const PathCase& c : posix) EXPECT_EQ(posix_paths::parent_directory(c.given), c.expected) << c.given;
+    const PathCase windows[] = {
         {"C:\\Program Files\\tolvex\\report_skill_usage.exe", "C:\\Program Files\\tolvex"},
         {"C:/tools/report_skill_usage.exe", "C:/tools"},
         {"C:\\tools/bin\\report_skill_usage.exe", "C:\\tools/bin"},
         {"\\\\server\\share\\report_skill_usage.exe", "\\\\server\\share"},
         {"C:\\report_skill_usage.exe", "C:\\"},
         {"\\report_skill_usage.exe", "\\"},
-#else
-        {"/opt/tolvex/bin/report_skill_usage", "/opt/tolvex/bin"},
-        {"/report_skill_usage", "/"},
-        {"odd\\name/report_skill_usage", "odd\\name"},
-#endif
-        {"report_skill_usage", "."},
+        {"report_skill_usage.exe", "."},
     };
-    for (const PathCase& c : cases) EXPECT_EQ(parent_directory(c.given), c.expected) << c.given;
+    for (const PathCase& c : windows) EXPECT_EQ(windows_paths::parent_directory(c.given), c.expected) << c.given;
 }
 
-TEST(PlatformPaths, JoinPathAddsOneSeparator) {
-#if defined(_WIN32)
-    EXPECT_EQ(join_path("C:\\Users\\ana", ".tolvex"), "C:\\Users\\ana\\.tolvex");
-    EXPECT_EQ(join_path("C:\\Users\\ana\\", ".tolvex"), "C:\\Users\\ana\\.tolvex");
-    EXPECT_EQ(join_path("C:/Users/ana/", ".tolvex"), "C:/Users/ana/.tolvex");
-    EXPECT_EQ(join_path("C:\\", "tolvex.exe"), "C:\\tolvex.exe");
-#else
-    EXPECT_EQ(join_path("/home/ana", ".tolvex"), "/home/ana/.tolvex");
-    EXPECT_EQ(join_path("/home/ana/", ".tolvex"), "/home/ana/.tolvex");
-    EXPECT_EQ(join_path("/", "tolvex"), "/tolvex");
-#endif
+TEST(PathRules, JoinAddsOneSeparator) {
+    EXPECT_EQ(posix_paths::join("/home/ana", ".tolvex"), "/home/ana/.tolvex");
+    EXPECT_EQ(posix_paths::join("/home/ana/", ".tolvex"), "/home/ana/.tolvex");
+    EXPECT_EQ(posix_paths::join("/", "tolvex"), "/tolvex");
+    EXPECT_EQ(posix_paths::join("C:\\x\\", "y"), "C:\\x\\/y");
+    EXPECT_EQ(windows_paths::join("C:\\Users\\ana", ".tolvex"), "C:\\Users\\ana\\.tolvex");
+    EXPECT_EQ(windows_paths::join("C:\\Users\\ana\\", ".tolvex"), "C:\\Users\\ana\\.tolvex");
+    EXPECT_EQ(windows_paths::join("C:/Users/ana/", ".tolvex"), "C:/Users/ana/.tolvex");
+    EXPECT_EQ(windows_paths::join("C:\\", "tolvex.exe"), "C:\\tolvex.exe");
 }
 
-TEST(PlatformPaths, NamesThatWouldNotStayOneFileOfTheFolderAreRecognised) {
+TEST(PathRules, NamesThatWouldNotStayOneFileOfTheFolderAreRecognised) {
     struct NameCase {
         const char* name;
-        bool refused;
+        bool refused_on_posix;
+        bool refused_on_windows;
     };
     const NameCase cases[] = {
-        {"tvx-auth", false},
-        {"\xC3\xA9t\xC3\xA9", false},
-        {"x.y", false},
-        {"a/b", true},
-        {"/", true},
-#if defined(_WIN32)
-        {"a\\b", true},
-        {"x:stream", true},
-        {"x::$DATA", true},
-        {"C:name", true},
-        {"trailing.", true},
-        {"trailing ", true},
-#else
-        {"a\\b", false},
-        {"x:stream", false},
-        {"trailing.", false},
-#endif
+        {"tvx-auth", false, false},
+        {"\xC3\xA9t\xC3\xA9", false, false},
+        {"x.y", false, false},
+        {"a/b", true, true},
+        {"/", true, true},
+        {"a\\b", false, true},
+        {"x:stream", false, true},
+        {"x::$DATA", false, true},
+        {"C:name", false, true},
+        {"trailing.", false, true},
+        {"trailing ", false, true},
+        {"..", false, true},
     };
-    for (const NameCase& c : cases) EXPECT_EQ(holds_path_separator(c.name), c.refused) << c.name;
+    for (const NameCase& c : cases) {
+        EXPECT_EQ(posix_paths::holds_path_separator(c.name), c.refused_on_posix) << c.name;
+        EXPECT_EQ(windows_paths::holds_path_separator(c.name), c.refused_on_windows) << c.name;
+    }
+}
+
+TEST(PathRules, TheNativeRulesAreThisSystemsOwn) {
+#if defined(_WIN32)
+    EXPECT_EQ(platform::join_path("C:\\x", "y"), windows_paths::join("C:\\x", "y"));
+    EXPECT_TRUE(platform::holds_path_separator("x:y"));
+#else
+    EXPECT_EQ(platform::join_path("/x", "y"), posix_paths::join("/x", "y"));
+    EXPECT_FALSE(platform::holds_path_separator("x:y"));
+#endif
 }
 
 }  // namespace
-}  // namespace skillhook::platform
+}  // namespace skillhook

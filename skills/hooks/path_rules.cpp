@@ -1,0 +1,65 @@
+#include "path_rules.hpp"
+
+namespace skillhook {
+namespace {
+
+std::string join_with(std::string_view folder, std::string_view name, std::string_view separators, char separator) {
+    std::string joined(folder);
+    if (joined.empty() || separators.find(joined.back()) == std::string_view::npos) joined += separator;
+    joined += name;
+    return joined;
+}
+
+}  // namespace
+
+namespace posix_paths {
+
+std::string parent_directory(std::string_view path) {
+    const std::size_t slash = path.find_last_of('/');
+    if (slash == std::string_view::npos) return ".";
+    if (slash == 0) return "/";
+    return std::string(path.substr(0, slash));
+}
+
+std::string join(std::string_view folder, std::string_view name) { return join_with(folder, name, "/", '/'); }
+
+bool holds_path_separator(std::string_view name) { return name.find('/') != std::string_view::npos; }
+
+}  // namespace posix_paths
+
+namespace windows_paths {
+
+std::string parent_directory(std::string_view path) {
+    const std::size_t separator = path.find_last_of("\\/");
+    if (separator == std::string_view::npos) return ".";
+    const bool at_root = separator == 0 || (separator == 2 && path[1] == ':');
+    return std::string(path.substr(0, at_root ? separator + 1 : separator));
+}
+
+std::string join(std::string_view folder, std::string_view name) { return join_with(folder, name, "\\/", '\\'); }
+
+bool holds_path_separator(std::string_view name) {
+    if (name.find_first_of("\\/:") != std::string_view::npos) return true;
+    return !name.empty() && (name.back() == '.' || name.back() == ' ');
+}
+
+}  // namespace windows_paths
+
+std::optional<std::string> home_in_passwd_line(std::string_view line, unsigned uid) {
+    // name:password:uid:gid:comment:home:shell
+    std::string_view fields[7];
+    std::size_t count = 0;
+    while (count < 7) {
+        const std::size_t colon = line.find(':');
+        fields[count++] = line.substr(0, colon);
+        if (colon == std::string_view::npos) break;
+        line.remove_prefix(colon + 1);
+    }
+    if (count < 6 || fields[2] != std::to_string(uid) || fields[5].empty()) return std::nullopt;
+    std::string_view home = fields[5];
+    if (count == 6 && home.ends_with('\n')) home.remove_suffix(1);
+    if (home.empty()) return std::nullopt;
+    return std::string(home);
+}
+
+}  // namespace skillhook

@@ -1,0 +1,224 @@
+// System facts and files on Windows. Texts cross this boundary as UTF-8 and
+// reach the system as UTF-16.
+#include "platform.hpp"
+
+#include "path_rules.hpp"
+#include "platform_primitives.hpp"
+#include "windows_api.hpp"
+
+#include <userenv.h>
+
+#include <algorithm>
+#include <climits>
+#include <cwchar>
+#include <optional>
+
+namespace skillhook::platform {
+namespace {
+
+// 100-ns ticks from 1601-01-01 to 1970-01-01.
+constexpr std::int64_t unix_epoch_in_ticks = 116'444'736'000'000'000;
+constexpr std::int64_t ticks_per_second = 10'000'000;
+
+FileTime to_file_time(const FILETIME& time) {
+    const std::uint64_t ticks_since_1601 = (std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
+    const std::int64_t ticks = static_cast<std::int64_t>(ticks_since_1601) - unix_epoch_in_ticks;
+    std::int64_t seconds = ticks / ticks_per_second;
+    std::int64_t rest = ticks % ticks_per_second;
+    if (rest < 0) {
+        rest += ticks_per_second;
+        --seconds;
+    }
+    return {seconds, rest * 100};
+}
+
+constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Opens whatever is at the path, following links; folders too.
+HANDLE open_existing(const std::wstring& path, DWORD access) {
+    return ::CreateFileW(path.c_str(), access, share_all, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+bool is_missing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+std::optional<std::wstring> environment_variable(const wchar_t* name) {
+    std::wstring value;
+    for (;;) {
+        ::SetLastError(ERROR_SUCCESS);
+        const DWORD needed = ::GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size() + 1));
+        if (needed == 0) {
+            if (::GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
+            value.clear();
+            return value;
+        }
+        if (needed <= value.size()) {
+            value.resize(needed);
+            return value;
+        }
+        value.resize(needed - 1);
+    }
+}
+
+std::string profile_directory_of_current_user() {
+    HANDLE raw_token = nullptr;
+    check(::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw_token), "OpenProcessToken");
+    const Handle token(raw_token);
+    DWORD size = 0;
+    ::GetUserProfileDirectoryW(token.get(), nullptr, &size);
+    if (size == 0) throw_last_error("cannot determine the home directory");
+    std::wstring directory(size, L'\0');
+    check(::GetUserProfileDirectoryW(token.get(), directory.data(), &size), "cannot determine the home directory");
+    directory.resize(std::wcslen(directory.c_str()));
+    if (directory.empty()) throw std::runtime_error("cannot determine the home directory: the account has none");
+    return to_utf8(directory);
+}
+
+}  // namespace
+
+std::wstring to_utf16(std::string_view text) {
+    if (text.find('\0') != std::string_view::npos) throw_error(ERROR_INVALID_NAME, "text holds a NUL character");
+    if (text.empty()) return {};
+    if (text.size() > INT_MAX) throw_error(ERROR_FILENAME_EXCED_RANGE, "text too long");
+    const int size = static_cast<int>(text.size());
+    const int length = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
+    if (length == 0) throw_last_error("MultiByteToWideChar");
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    if (::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, wide.data(), length) == 0)
+        throw_last_error("MultiByteToWideChar");
+    return wide;
+}
+
+std::string to_utf8(std::wstring_view text) {
+    if (text.empty()) return {};
+    if (text.size() > INT_MAX) throw_error(ERROR_FILENAME_EXCED_RANGE, "text too long");
+    const int size = static_cast<int>(text.size());
+    const int length =
+        ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), size, nullptr, 0, nullptr, nullptr);
+    if (length == 0) throw_last_error("WideCharToMultiByte");
+    std::string narrow(static_cast<std::size_t>(length), '\0');
+    if (::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), size, narrow.data(), length, nullptr,
+                              nullptr) == 0)
+        throw_last_error("WideCharToMultiByte");
+    return narrow;
+}
+
+InputText read_standard_input() {
+    const HANDLE input_handle = ::GetStdHandle(STD_INPUT_HANDLE);
+    if (input_handle == INVALID_HANDLE_VALUE) throw_last_error("GetStdHandle");
+    if (input_handle == nullptr) throw_error(ERROR_INVALID_HANDLE, "no standard input");
+    // A pipe ends only when its writer closes it: a zero-byte read there is an
+    // empty write, not the end.
+    const bool is_pipe = ::GetFileType(input_handle) == FILE_TYPE_PIPE;
+
+    InputText input;
+    for (;;) {
+        const std::span<char> space = input.unused_space();
+        const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(space.size(), 1u << 30));
+        DWORD count = 0;
+        if (!::ReadFile(input_handle, space.data(), wanted, &count, nullptr)) {
+            if (::GetLastError() == ERROR_BROKEN_PIPE) return input;
+            throw_last_error("ReadFile");
+        }
+        if (count == 0 && !is_pipe) return input;
+        input.append(count);
+    }
+}
+
+std::string own_executable_path() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) throw_last_error("GetModuleFileNameW");
+        if (length < path.size()) {
+            path.resize(length);
+            return to_utf8(path);
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+std::string home_directory() {
+    // An empty USERPROFILE counts as unset, so markers never land in the working directory.
+    if (const auto profile = environment_variable(L"USERPROFILE"); profile && !profile->empty())
+        return to_utf8(*profile);
+    return profile_directory_of_current_user();
+}
+
+
+std::string parent_directory(std::string_view path) { return windows_paths::parent_directory(path); }
+
+std::string join_path(std::string_view folder, std::string_view name) { return windows_paths::join(folder, name); }
+
+bool holds_path_separator(std::string_view name) { return windows_paths::holds_path_separator(name); }
+
+FileTime current_time() {
+    FILETIME now;
+    ::GetSystemTimePreciseAsFileTime(&now);
+    return to_file_time(now);
+}
+
+bool exists(const std::string& path) {
+    // No access asked for: metadata alone, which even a locked file gives.
+    const Handle entry(open_existing(to_utf16(path), 0));
+    if (entry.valid()) return true;
+    if (is_missing(::GetLastError())) return false;
+    throw_last_error("CreateFileW");
+}
+
+std::optional<FileTime> modification_time(const std::string& path) {
+    const Handle entry(open_existing(to_utf16(path), FILE_READ_ATTRIBUTES));
+    if (!entry.valid()) {
+        if (is_missing(::GetLastError())) return std::nullopt;
+        throw_last_error("CreateFileW");
+    }
+    FILETIME written;
+    check(::GetFileTime(entry.get(), nullptr, nullptr, &written), "GetFileTime");
+    return to_file_time(written);
+}
+
+bool make_folder(const std::string& path) {
+    const std::wstring wide = to_utf16(path);
+    if (!::CreateDirectoryW(wide.c_str(), nullptr)) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_PATH_NOT_FOUND) return false;
+        if (error != ERROR_ALREADY_EXISTS) throw_error(error, "CreateDirectoryW");
+    }
+    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) throw_last_error("GetFileAttributesW");
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) throw_error(ERROR_DIRECTORY, "CreateDirectoryW");
+    return true;
+}
+
+void touch(const std::string& path) {
+    const std::wstring wide = to_utf16(path);
+    const Handle existing(open_existing(wide, FILE_WRITE_ATTRIBUTES));
+    if (existing.valid()) {
+        FILETIME now;
+        ::GetSystemTimePreciseAsFileTime(&now);
+        check(::SetFileTime(existing.get(), nullptr, &now, &now), "SetFileTime");
+        return;
+    }
+    if (::GetLastError() != ERROR_FILE_NOT_FOUND) throw_last_error("CreateFileW");
+    // OPEN_REPARSE_POINT: a dangling link is never followed to create a file elsewhere.
+    const Handle created(::CreateFileW(wide.c_str(), GENERIC_WRITE, share_all, nullptr, CREATE_NEW,
+                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!created.valid()) throw_last_error("CreateFileW");
+}
+
+void ignore_broken_pipes() noexcept {
+    // Windows has no signal for a broken pipe: the write fails.
+}
+
+bool run_thread_with_stack(std::size_t stack_bytes, const std::function<void()>& body) {
+    const auto start = [](LPVOID argument) -> DWORD {
+        (*static_cast<const std::function<void()>*>(argument))();
+        return 0;
+    };
+    // The size is reserved, not committed: pages are taken only as deep as used.
+    const Handle thread(::CreateThread(nullptr, stack_bytes, start, const_cast<std::function<void()>*>(&body),
+                                       STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+    if (!thread.valid()) return false;
+    return ::WaitForSingleObject(thread.get(), INFINITE) == WAIT_OBJECT_0;
+}
+
+}  // namespace skillhook::platform
