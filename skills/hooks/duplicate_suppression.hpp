@@ -17,10 +17,20 @@ inline constexpr int _DEDUP_SECONDS = 30;
 // a mark in the future is within the window.
 bool is_within_window(platform::FileTime now, platform::FileTime marked);
 
-// The path of the skill's marker in the folder, or nothing when the name is
-// not one plain file name there: a separator would leave the folder, a NUL
-// would cut the name short. Every other name is used unchanged. Lexical only.
-std::optional<std::string> marker_path_in(std::string_view folder, const std::string& skill_name);
+// Whether a byte cannot stand at this place in one file name of a folder
+// (`last`: it is the name's last byte); path_rules.hpp has each system's.
+using FileNameRule = bool (*)(char byte, bool last);
+
+// The marker's file name: ".dedup_" and the skill name unchanged, where the
+// file system can hold that as one file name of the folder (so markers stay
+// where earlier versions put them). Any other name gets ".dedup-" and the name
+// with "%" and every refused byte percent-encoded: a namespace that no
+// verbatim marker reaches, so that two names never share a marker and none
+// leaves the folder.
+std::string marker_file_name(std::string_view skill_name, FileNameRule refuses);
+
+// The path of the skill's marker in the folder, by this system's rule. Lexical only.
+std::string marker_path_in(std::string_view folder, std::string_view skill_name);
 
 // True when a report for this skill was let through less than _DEDUP_SECONDS
 // ago. Otherwise refreshes the skill's marker and answers false; a marker that

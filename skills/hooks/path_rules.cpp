@@ -23,7 +23,7 @@ std::string parent_directory(std::string_view path) {
 
 std::string join(std::string_view folder, std::string_view name) { return join_with(folder, name, "/", '/'); }
 
-bool holds_path_separator(std::string_view name) { return name.find('/') != std::string_view::npos; }
+bool refuses_in_file_name(char byte, bool) { return byte == '/' || byte == '\0'; }
 
 }  // namespace posix_paths
 
@@ -38,9 +38,10 @@ std::string parent_directory(std::string_view path) {
 
 std::string join(std::string_view folder, std::string_view name) { return join_with(folder, name, "\\/", '\\'); }
 
-bool holds_path_separator(std::string_view name) {
-    if (name.find_first_of("\\/:") != std::string_view::npos) return true;
-    return !name.empty() && (name.back() == '.' || name.back() == ' ');
+bool refuses_in_file_name(char byte, bool last) {
+    if (static_cast<unsigned char>(byte) < 0x20) return true;
+    if (std::string_view("\\/:<>\"|?*").find(byte) != std::string_view::npos) return true;
+    return last && (byte == '.' || byte == ' ');
 }
 
 }  // namespace windows_paths

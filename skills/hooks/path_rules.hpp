@@ -14,19 +14,21 @@ namespace posix_paths {
 std::string parent_directory(std::string_view path);
 // The folder and the name with one "/" between them.
 std::string join(std::string_view folder, std::string_view name);
-// True when the name would not stay a single component of a folder.
-bool holds_path_separator(std::string_view name);
+// True when the byte cannot stand at this place in one file name of a folder
+// (`last`: it is the name's last byte): "/" and NUL.
+bool refuses_in_file_name(char byte, bool last);
 }  // namespace posix_paths
 
 namespace windows_paths {
 // As above, with both separators; a root keeps its separator ("\", "C:\").
 std::string parent_directory(std::string_view path);
 std::string join(std::string_view folder, std::string_view name);
-// Also true where Windows would read the name as something other than one
-// file of its own in the folder: ':' selects a drive or a stream of another
-// file ("x:$DATA", even a folder through "x::$INDEX_ALLOCATION"), and
-// trailing dots and blanks are dropped, so "x." would name the file "x".
-bool holds_path_separator(std::string_view name);
+// Besides both separators and NUL: the other characters that Windows
+// forbids in file names (control characters, < > " | ? *), ':', which selects
+// a drive or a stream of another file ("x:$DATA", even a folder through
+// "x::$INDEX_ALLOCATION"), and a last dot or blank, which Windows drops, so
+// that "x." would name the file "x".
+bool refuses_in_file_name(char byte, bool last);
 }  // namespace windows_paths
 
 // The home directory in one line of a password file, when the line is the

@@ -37,7 +37,9 @@ std::string home_directory();
 // system is not consulted.
 std::string parent_directory(std::string_view path);
 std::string join_path(std::string_view folder, std::string_view name);
-bool holds_path_separator(std::string_view name);
+// True when the byte cannot stand at this place in one file name of a folder
+// (`last`: it is the name's last byte).
+bool refuses_in_file_name(char byte, bool last);
 
 // Wall-clock time since the epoch.
 struct FileTime {

@@ -154,7 +154,7 @@ std::string parent_directory(std::string_view path) { return posix_paths::parent
 
 std::string join_path(std::string_view folder, std::string_view name) { return posix_paths::join(folder, name); }
 
-bool holds_path_separator(std::string_view name) { return posix_paths::holds_path_separator(name); }
+bool refuses_in_file_name(char byte, bool last) { return posix_paths::refuses_in_file_name(byte, last); }
 
 FileTime current_time() {
     struct timespec now {};

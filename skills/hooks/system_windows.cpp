@@ -149,7 +149,7 @@ std::string parent_directory(std::string_view path) { return windows_paths::pare
 
 std::string join_path(std::string_view folder, std::string_view name) { return windows_paths::join(folder, name); }
 
-bool holds_path_separator(std::string_view name) { return windows_paths::holds_path_separator(name); }
+bool refuses_in_file_name(char byte, bool last) { return windows_paths::refuses_in_file_name(byte, last); }
 
 FileTime current_time() {
     FILETIME now;

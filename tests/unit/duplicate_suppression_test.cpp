@@ -174,17 +174,22 @@ TEST_F(DuplicateSuppression, ANameTheFileSystemRefusesLetsTheEventThrough) {
     EXPECT_FALSE(_is_duplicate(too_long));
 }
 
-TEST_F(DuplicateSuppression, NamesWithSeparatorsOrNulGetNoMarker) {
+TEST_F(DuplicateSuppression, NamesWithSeparatorsOrNulGetAMarkerOfTheirOwnInTheFolder) {
     fs::create_directories(home / "a");
     const std::int64_t passwd_time = mtime("/etc/passwd");
-    for (const std::string& name : {std::string("../../x"), std::string("a/b"), std::string("/etc/passwd"),
-                                    std::string("../.dedup_y"), std::string("tvx-auth\0/x", 11)}) {
+    const std::string names[] = {std::string("../../x"), std::string("a/b"), std::string("/etc/passwd"),
+                                 std::string("../.dedup_y"), std::string("tvx-auth\0/x", 11)};
+    for (const std::string& name : names) {
         EXPECT_FALSE(_is_duplicate(name)) << name;
-        EXPECT_FALSE(_is_duplicate(name)) << name;
+        EXPECT_TRUE(_is_duplicate(name)) << name;
     }
-    // Nothing was created anywhere, not even the marker folder.
-    EXPECT_FALSE(fs::exists(home / ".tolvex"));
+    // One marker each, all directly in the marker folder, and nothing elsewhere.
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder()), fs::directory_iterator()),
+              static_cast<std::ptrdiff_t>(std::size(names)));
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder()))
+        EXPECT_TRUE(entry.is_regular_file()) << entry.path();
     EXPECT_TRUE(fs::is_empty(home / "a"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(home), fs::directory_iterator()), 2);
     EXPECT_EQ(std::distance(fs::directory_iterator(root), fs::directory_iterator()), 1);
     EXPECT_EQ(mtime("/etc/passwd"), passwd_time);
 }
