@@ -1,11 +1,12 @@
 // A scripted model on 127.0.0.1:8787 for one agent run, then the agent itself.
 //   node mock-model.mjs <script.json> <agent command...>
 // The script is a JSON array of tool calls, [name, input, more members of the
-// call if the API needs them], answered one a turn
-// (the next one is the number of tool results the request already holds), then
-// a final text. Both model APIs are served, streamed: Anthropic Messages
-// (POST /v1/messages) and OpenAI Responses (POST /v1/responses). Each request's
-// offered tools and the answer go to standard error, to tell why a case failed.
+// call where the API needs them], answered one a turn (the next one is the
+// number of tool results the request already holds), then a final text. Both
+// model APIs are served, streamed: Anthropic Messages (POST /v1/messages) and
+// OpenAI Responses (POST /v1/responses). Each request's offered tools and the
+// answer go to standard error, to tell why a case failed. It ends with the
+// agent's exit status.
 import { spawn } from 'node:child_process';
 import { readFileSync } from 'node:fs';
 import { constants } from 'node:os';
