@@ -1,13 +1,16 @@
 #!/usr/bin/env python3
 """Checks that each agent configuration example parses and registers the
-installed hook as a command run after every tool call (PostToolUse, matcher
-".*")."""
+installed hook as a command run after every tool call (matcher ".*") for each
+event of its agent's folder, and for no other."""
 import json
 import sys
 import tomllib
 from pathlib import Path, PurePosixPath
 
 INSTALLED_HOOK = PurePosixPath("bin/report_skill_usage")
+# Claude Code reports a failed tool call with an event of its own; Codex CLI
+# reports it as PostToolUse.
+EVENTS = {"claude-code": ["PostToolUse", "PostToolUseFailure"], "codex-cli": ["PostToolUse"]}
 
 
 def load(path):
@@ -18,23 +21,29 @@ def load(path):
         return json.load(file)
 
 
-def problems_in(config):
-    entries = config.get("hooks", {}).get("PostToolUse")
+def problems_in(config, events):
+    hooks = config.get("hooks", {})
+    if sorted(hooks) != events:
+        return [f"hooks registers {sorted(hooks)}, not {events}"]
+    return [problem for event in events for problem in entry_problems(event, hooks[event])]
+
+
+def entry_problems(event, entries):
     if not isinstance(entries, list) or len(entries) != 1:
-        return ["hooks.PostToolUse is not a list of one entry"]
+        return [f"hooks.{event} is not a list of one entry"]
     entry = entries[0]
     problems = []
     if entry.get("matcher") != ".*":
-        problems.append(f"matcher is {entry.get('matcher')!r}, not '.*'")
+        problems.append(f"{event}: matcher is {entry.get('matcher')!r}, not '.*'")
     hooks = entry.get("hooks")
     if not isinstance(hooks, list) or len(hooks) != 1:
-        return problems + ["the entry does not hold exactly one hook"]
+        return problems + [f"{event}: the entry does not hold exactly one hook"]
     hook = hooks[0]
     if hook.get("type") != "command":
-        problems.append(f"hook type is {hook.get('type')!r}, not 'command'")
+        problems.append(f"{event}: hook type is {hook.get('type')!r}, not 'command'")
     command = PurePosixPath(str(hook.get("command", "")))
     if not command.is_absolute() or command.parts[-2:] != INSTALLED_HOOK.parts:
-        problems.append(f"command {str(command)!r} is not an installed <prefix>/{INSTALLED_HOOK}")
+        problems.append(f"{event}: command {str(command)!r} is not an installed <prefix>/{INSTALLED_HOOK}")
     return problems
 
 
@@ -42,7 +51,8 @@ def main(paths):
     failed = False
     for path in map(Path, paths):
         try:
-            problems = problems_in(load(path))
+            events = EVENTS.get(path.parent.name)
+            problems = problems_in(load(path), events) if events else ["is in no known agent's folder"]
         except (OSError, ValueError) as error:  # JSON and TOML decode errors are ValueErrors
             problems = [f"does not parse: {error}"]
         for problem in problems:
