@@ -7,7 +7,11 @@
 #include <shellapi.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <system_error>
+
+#include <fcntl.h>
+#include <io.h>
 
 namespace skillhook::testing {
 namespace fs = std::filesystem;
@@ -95,6 +99,8 @@ int wmain(int argc, wchar_t** argv) {
         ::Sleep(60'000);
         return 0;
     }
+    // Text mode would cut every write into small pieces to translate line ends.
+    if (_setmode(_fileno(stdout), _O_BINARY) == -1 || _setmode(_fileno(stderr), _O_BINARY) == -1) return 2;
     std::vector<std::string> arguments;
     for (int index = 0; index < argc; ++index) arguments.push_back(utf8_text(argv[index]));
     return run_fake_tool(arguments);
