@@ -6,11 +6,15 @@
 #include "fake_tool_action.hpp"
 #include "utf8_paths.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <fstream>
+#include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -28,8 +32,11 @@ void write_beside(const fs::path& own, const std::string& name, const std::strin
 // Stops early when the stream has no reader, as `head` on a closed pipe would.
 void write_zeros(std::FILE* stream, std::uint64_t total) {
     const std::vector<char> block(64 * 1024, '\0');
-    for (std::uint64_t written = 0; written < total; written += block.size())
-        if (std::fwrite(block.data(), 1, block.size(), stream) != block.size()) return;
+    for (std::uint64_t written = 0; written < total;) {
+        const std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), total - written));
+        if (std::fwrite(block.data(), 1, size, stream) != size) return;
+        written += size;
+    }
     std::fflush(stream);
 }
 

@@ -4,6 +4,7 @@
 #include "utf8_paths.hpp"
 
 #include <cerrno>
+#include <chrono>
 #include <system_error>
 #include <thread>
 

@@ -1,4 +1,4 @@
-// What the fake tool does differently on each operating system.
+// The fake tool's entry, and what it does differently on each operating system.
 #pragma once
 
 #include <filesystem>
