@@ -30,7 +30,6 @@ TEST_F(InputFault, PipeThatDeliversOneByteAtATime) {
     EXPECT_EQ(sandbox.recorded_uses(), std::vector<std::string>{"tvx-auth"});
 }
 
-
 TEST_F(InputFault, EventOf100MB) {
     const std::string event = R"({"tool_name":"Skill","tool_input":{"skill":"tvx-auth"},"tool_response":")" +
                               std::string(100 << 20, 'x') + R"("})";
