@@ -30,13 +30,6 @@ TEST_F(InputFault, PipeThatDeliversOneByteAtATime) {
     EXPECT_EQ(sandbox.recorded_uses(), std::vector<std::string>{"tvx-auth"});
 }
 
-// Some agents may hand over standard input in non-blocking mode; an empty
-// pipe is then no end of input, only a pause.
-TEST_F(InputFault, NonBlockingPipeThatIsOftenEmpty) {
-    run_contained(sandbox, skill_event("tvx-auth"), recording(InputMode::nonblocking_pipe_byte_by_byte));
-    EXPECT_EQ(sandbox.recorded_uses(), std::vector<std::string>{"tvx-auth"});
-}
-
 TEST_F(InputFault, EventOf100MB) {
     const std::string event = R"({"tool_name":"Skill","tool_input":{"skill":"tvx-auth"},"tool_response":")" +
                               std::string(100 << 20, 'x') + R"("})";
@@ -46,6 +39,15 @@ TEST_F(InputFault, EventOf100MB) {
     }
     EXPECT_EQ(sandbox.recorded_uses(), (std::vector<std::string>{"tvx-auth", "tvx-auth"}));
 }
+
+#if !defined(_WIN32)
+// Some agents may hand over standard input in non-blocking mode; an empty
+// pipe is then no end of input, only a pause. Windows pipes have no such mode.
+TEST_F(InputFault, NonBlockingPipeThatIsOftenEmpty) {
+    run_contained(sandbox, skill_event("tvx-auth"), recording(InputMode::nonblocking_pipe_byte_by_byte));
+    EXPECT_EQ(sandbox.recorded_uses(), std::vector<std::string>{"tvx-auth"});
+}
+#endif
 
 }  // namespace
 }  // namespace skillhook::testing

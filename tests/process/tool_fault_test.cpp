@@ -1,19 +1,24 @@
 // A tool that cannot run or misbehaves: the hook still ends at once, silent,
 // with status 0, having touched nothing but the marker.
-#include "child_processes.hpp"
 #include "contained_run.hpp"
 #include "hook_sandbox.hpp"
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#if !defined(_WIN32)
+#include "child_processes.hpp"
+#endif
 
 namespace skillhook::testing {
 namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using Behaviour = FakeTool::Behaviour;
 
 class ToolFault : public ::testing::Test {
 protected:
@@ -30,6 +35,7 @@ protected:
         return containment;
     }
 
+    const std::string tool = HookSandbox::executable_name("tolvex");
     HookSandbox sandbox;
 };
 
@@ -38,78 +44,84 @@ TEST_F(ToolFault, ToolMissing) {
 }
 
 TEST_F(ToolFault, ToolFloodsBothStreamsWith100MB) {
-    sandbox.write_script("tolvex",
-                         "head -c 104857600 /dev/zero & head -c 104857600 /dev/zero >&2; wait; "
-                         "touch \"$(dirname \"$0\")/finished\"");
+    sandbox.install_fake_tool(tool, {Behaviour::flood_both_streams, "finished", 100 << 20});
     const RunResult result = run_contained(sandbox, skill_event("tvx-auth"), writing({"finished"}));
     EXPECT_TRUE(fs::exists(sandbox.bin() / "finished"));
     EXPECT_LT(result.elapsed, 9s);
 }
 
 TEST_F(ToolFault, ToolHangsAndIsKilledAtTheLimit) {
-    // The hook's children become the test's when it ends, so a tool it did
-    // not reap would show up as a zombie, and one it did not kill as running.
-    sandbox.write_script("tolvex", "echo $$ > \"$(dirname \"$0\")/pid\"; exec sleep 60");
+    // On POSIX the hook's children become the test's when it ends, so a tool
+    // it did not reap would show up as a zombie, and one it did not kill as running.
+    sandbox.install_fake_tool(tool, {Behaviour::hang, "pid"});
     const RunResult result = run_contained(sandbox, skill_event("tvx-auth"), writing({"pid"}));
     EXPECT_GE(result.elapsed, 9900ms);
     EXPECT_LT(result.elapsed, 12s);
+    EXPECT_FALSE(process_is_running(std::stoi(read_file(sandbox.bin() / "pid")))) << "the tool outlived the hook";
 }
 
 TEST_F(ToolFault, ToolLeavesABackgroundChildHoldingThePipes) {
-    sandbox.write_script("tolvex", "sleep 60 & echo $! > \"$(dirname \"$0\")/pid\"; exit 0");
+    sandbox.install_fake_tool(tool, {Behaviour::leave_background_child, "pid"});
     Containment containment = writing({"pid"});
     containment.tool_leaves_processes = true;
     const RunResult result = run_contained(sandbox, skill_event("tvx-auth"), containment);
     EXPECT_LT(result.elapsed, 12s);
+    const int background_child = std::stoi(read_file(sandbox.bin() / "pid"));
+#if defined(_WIN32)
+    end_process(background_child);
+#else
     // Only the direct child is the hook's to end: the background one is all that is left.
-    EXPECT_EQ(children_left(), std::vector<pid_t>{std::stoi(read_file(sandbox.bin() / "pid"))});
+    EXPECT_EQ(children_left(), std::vector<pid_t>{background_child});
     end_children_left();
-}
-
-TEST_F(ToolFault, ToolNotExecutable) {
-    sandbox.write_script("tolvex", "touch \"$(dirname \"$0\")/ran\"");
-    fs::permissions(sandbox.bin() / "tolvex", fs::perms::owner_read | fs::perms::owner_write);
-    expect_report_tried();
-    EXPECT_FALSE(fs::exists(sandbox.bin() / "ran"));
+#endif
 }
 
 TEST_F(ToolFault, ToolIsADirectory) {
-    fs::create_directory(sandbox.bin() / "tolvex");
+    fs::create_directory(sandbox.bin() / tool);
     expect_report_tried();
 }
 
 TEST_F(ToolFault, ToolIsADanglingSymlink) {
-    fs::create_symlink(sandbox.bin() / "missing-tolvex", sandbox.bin() / "tolvex");
+    if (const auto failure = create_file_symlink(sandbox.bin() / "missing-tolvex", sandbox.bin() / tool))
+        GTEST_SKIP() << "no symbolic link could be made here: " << *failure;
     expect_report_tried();
 }
 
-TEST_F(ToolFault, ToolKilledByASignal) {
-    for (const char* signal : {"KILL", "SEGV", "ABRT", "TERM"}) {
-        fs::remove_all(sandbox.home() / ".tolvex");
-        sandbox.write_script("tolvex", std::string("echo half; echo half >&2; kill -") + signal + " $$");
-        expect_report_tried();
-    }
-}
-
 TEST_F(ToolFault, ToolExitsAtOnceWithoutReading) {
-    sandbox.write_script("tolvex", "exit 0");
+    sandbox.install_fake_tool(tool, {Behaviour::exit_at_once, ""});
     Containment piped;
     piped.mode = InputMode::pipe;
     expect_report_tried(piped);
 }
 
 TEST_F(ToolFault, ToolClosesOneStreamEarlyAndFloodsTheOther) {
-    for (const char closed_stream : {'1', '2'}) {
-        const std::string closed(1, closed_stream);
-        const std::string other = closed == "1" ? "2" : "1";
+    for (const Behaviour behaviour : {Behaviour::flood_errors_with_output_closed,
+                                      Behaviour::flood_output_with_errors_closed}) {
         fs::remove_all(sandbox.home() / ".tolvex");
         fs::remove(sandbox.bin() / "finished");
-        sandbox.write_script("tolvex", "exec " + closed + ">&-; head -c 20971520 /dev/zero >&" + other +
-                                           "; touch \"$(dirname \"$0\")/finished\"");
+        sandbox.install_fake_tool(tool, {behaviour, "finished", 20 << 20});
         expect_report_tried(writing({"finished"}));
-        EXPECT_TRUE(fs::exists(sandbox.bin() / "finished")) << "closed " << closed;
+        EXPECT_TRUE(fs::exists(sandbox.bin() / "finished")) << static_cast<int>(behaviour);
     }
 }
+
+#if !defined(_WIN32)
+// Execute permission and death by a signal are POSIX matters.
+TEST_F(ToolFault, ToolNotExecutable) {
+    sandbox.install_fake_tool(tool, {Behaviour::create_file, "ran"});
+    fs::permissions(sandbox.bin() / tool, fs::perms::owner_read | fs::perms::owner_write);
+    expect_report_tried();
+    EXPECT_FALSE(fs::exists(sandbox.bin() / "ran"));
+}
+
+TEST_F(ToolFault, ToolKilledByASignal) {
+    for (const int signal : {SIGKILL, SIGSEGV, SIGABRT, SIGTERM}) {
+        fs::remove_all(sandbox.home() / ".tolvex");
+        sandbox.install_fake_tool(tool, {Behaviour::die_of_signal, "", 0, signal});
+        expect_report_tried();
+    }
+}
+#endif
 
 }  // namespace
 }  // namespace skillhook::testing

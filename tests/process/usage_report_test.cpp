@@ -28,11 +28,6 @@ std::vector<std::string> split_at_nul(const std::string& text) {
     return parts;
 }
 
-std::string utf8_text(const fs::path& path) {
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
-
 void expect_silent_success(const RunResult& result) {
     EXPECT_EQ(result.exit_status, 0);
     EXPECT_EQ(result.standard_output, "");
@@ -86,7 +81,7 @@ TEST_F(UsageReport, AFailingNoisyToolLeavesTheHookSilent) {
 }
 
 TEST_F(UsageReport, DrainsLargeOutputOnBothStreams) {
-    sandbox.install_fake_tool("tolvex", {Behaviour::flood_both_streams, "finished"});
+    sandbox.install_fake_tool("tolvex", {Behaviour::flood_both_streams, "finished", 50 << 20});
     const RunResult result = sandbox.run(skill_event("tvx-auth"));
     expect_silent_success(result);
     EXPECT_TRUE(fs::exists(sandbox.bin() / "finished"));
@@ -114,10 +109,7 @@ TEST_F(UsageReport, PassesOnNoDescriptorBeyondTheStandardThree) {
 #if defined(_WIN32)
     GTEST_SKIP() << "file descriptors are POSIX; PassesOnNoHandleBeyondTheStandardThree covers Windows";
 #else
-    // The shell keeps its own script on descriptors 10 and up.
-    sandbox.write_script("tolvex",
-                         "for fd in 0 1 2 3 4 5 6 7 8 9; do [ -e /dev/fd/$fd ] && echo $fd; done "
-                         "> \"$(dirname \"$0\")/fds\"");
+    sandbox.install_fake_tool("tolvex", {Behaviour::report_inherited_handles, "fds"});
     // The agent leaves descriptor 7 open without close-on-exec.
     sandbox.write_script("agent", "exec 7</dev/null; exec \"$(dirname \"$0\")/report_skill_usage\"");
     expect_silent_success(sandbox.run(skill_event("tvx-auth"), InputMode::file, {}, sandbox.bin() / "agent"));
@@ -161,7 +153,7 @@ TEST_F(UsageReport, PassesOnNoHandleBeyondTheStandardThree) {
     ASSERT_NE(probe, INVALID_HANDLE_VALUE);
     const std::map<std::string, std::optional<std::string>> environment{
         {"SKILLHOOK_PROBE_HANDLE", std::to_string(reinterpret_cast<std::uintptr_t>(probe))}};
-    sandbox.install_fake_tool("tolvex", {Behaviour::report_probe_handle, "seen"});
+    sandbox.install_fake_tool("tolvex", {Behaviour::report_inherited_handles, "seen"});
 
     // Started directly, the fake tool does see the handle: the probe works.
     sandbox.run("", InputMode::file, environment, sandbox.bin() / "tolvex");

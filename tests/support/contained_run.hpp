@@ -3,7 +3,7 @@
 // output; standard error empty, or the one diagnostic line of status 1; no
 // file added, removed or changed outside the marker folder (but for the
 // folders on the way to it and the files the fake tool writes on purpose);
-// and no process left behind.
+// and, on POSIX, no process left behind.
 #pragma once
 
 #include "hook_sandbox.hpp"

@@ -3,6 +3,7 @@
 
 #include "hook_sandbox_platform.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -62,6 +63,12 @@ fs::path HookSandbox::next_run_folder() const {
     return folder;
 }
 
+void HookSandbox::install_fake_tool(const fs::path& folder, const std::string& name, const FakeTool& tool) const {
+    const fs::path path = folder / name;
+    fs::copy_file(built_program(SKILLHOOK_FAKE_TOOL_PATH), path, fs::copy_options::overwrite_existing);
+    write_action(path, tool);
+}
+
 void HookSandbox::install_standin(const std::string& name) const {
     fs::copy_file(built_program(SKILLHOOK_STANDIN_PATH), bin_ / name);
 }
@@ -81,6 +88,14 @@ std::string HookSandbox::executable_name(const std::string& stem) {
 #endif
 }
 
+std::string HookSandbox::home_variable() {
+#if defined(_WIN32)
+    return "USERPROFILE";
+#else
+    return "HOME";
+#endif
+}
+
 std::string read_file(const fs::path& path) {
     std::ifstream file(path, std::ios::binary);
     std::ostringstream text;
@@ -88,7 +103,16 @@ std::string read_file(const fs::path& path) {
     return text.str();
 }
 
-fs::path utf8_path(const std::string& text) { return std::u8string(text.begin(), text.end()); }
+::testing::AssertionResult ended_with_diagnostic(const RunResult& result, std::string_view prefix) {
+    const std::string& errors = result.standard_error;
+    const auto lines = std::count(errors.begin(), errors.end(), '\n');
+    if (result.exit_status == 1 && result.standard_output.empty() && errors.starts_with(prefix) && lines == 1)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "status " << result.exit_status << ", standard output \""
+                                         << result.standard_output << "\", standard error \"" << errors
+                                         << "\", expected status 1, no output and one line starting \"" << prefix
+                                         << "\"";
+}
 
 std::string skill_event(const std::string& name) {
     std::string quoted;

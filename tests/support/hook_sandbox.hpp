@@ -6,12 +6,18 @@
 // runs the real one through it (POSIX only).
 #pragma once
 
+#include "fake_tool_action.hpp"
+#include "utf8_paths.hpp"
+
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #if !defined(_WIN32)
@@ -31,8 +37,8 @@ struct RunResult {
 // How standard input reaches the hook. A held pipe delivers the input only
 // when the test releases it, so that many started hooks can be let go at once.
 // A non-blocking pipe delivers it byte by byte to a hook whose reads on the
-// empty pipe fail at once with EAGAIN instead of waiting. Only file, pipe and
-// closed exist on Windows.
+// empty pipe fail at once with EAGAIN instead of waiting. Only file, pipe,
+// closed and pipe_byte_by_byte exist on Windows.
 enum class InputMode { file, pipe, closed, pipe_byte_by_byte, held_pipe, nonblocking_pipe_byte_by_byte };
 
 #if !defined(_WIN32)
@@ -62,22 +68,6 @@ private:
 };
 #endif
 
-// What a fake tool does when started. Files it writes lie beside itself.
-struct FakeTool {
-    enum class Behaviour {
-        record_arguments,         // writes each argument, argv[0] included, NUL-terminated, to `file`
-        fail_noisily,             // writes to both streams and exits with status 1
-        flood_both_streams,       // writes 50 MiB to each stream at once, then creates `file`
-        hang,                     // writes its process id to `file`, then sleeps a minute
-        leave_background_child,   // starts a child that holds both pipes for a minute, writes its id to `file`, exits
-        create_file,              // creates `file`
-        report_probe_handle,      // Windows: writes to `file` "open" when the handle whose value is in
-                                  // SKILLHOOK_PROBE_HANDLE is open in it on a file named "probe", else "closed"
-    };
-    Behaviour behaviour;
-    std::string file;
-};
-
 class HookSandbox {
 public:
     HookSandbox();
@@ -94,7 +84,7 @@ public:
     std::filesystem::path marker_folder() const { return home_ / ".tolvex" / "hooks"; }
     std::filesystem::path marker(const std::string& skill) const;
 
-    // A fake tool named `name` in `folder` (bin/ by default).
+    // A copy of the fake tool program named `name` in `folder` (bin/ by default), replacing any before it.
     void install_fake_tool(const std::string& name, const FakeTool& tool) const { install_fake_tool(bin_, name, tool); }
     void install_fake_tool(const std::filesystem::path& folder, const std::string& name, const FakeTool& tool) const;
     // The stand-in tool, copied into bin/ as `name`.
@@ -113,6 +103,8 @@ public:
 
     // The name of a program file: with ".exe" on Windows.
     static std::string executable_name(const std::string& stem);
+    // The variable that names the home directory: USERPROFILE on Windows, else HOME.
+    static std::string home_variable();
 
 #if !defined(_WIN32)
     // Starts it as run() does and returns once the input is delivered.
@@ -120,7 +112,7 @@ public:
                       const std::map<std::string, std::optional<std::string>>& environment = {},
                       std::optional<std::filesystem::path> executable = std::nullopt,
                       const std::vector<std::string>& arguments = {}) const;
-    // An executable shell script named `name` in bin/.
+    // An executable shell script named `name` in bin/, to start the hook in a way run() cannot.
     void write_script(const std::string& name, const std::string& body) const;
 #endif
 
@@ -145,8 +137,9 @@ void end_process(int process_id);
 // The text of a file, or "" when it cannot be read.
 std::string read_file(const std::filesystem::path& path);
 
-// A path from UTF-8 text, on every platform.
-std::filesystem::path utf8_path(const std::string& text);
+// Status 1, nothing on standard output, and exactly one line on standard
+// error, which starts with `prefix`: how the hook reports that it failed.
+::testing::AssertionResult ended_with_diagnostic(const RunResult& result, std::string_view prefix);
 
 // A Skill tool event for the given name, as current agents send it.
 std::string skill_event(const std::string& name);

@@ -1,4 +1,4 @@
-// The sandbox on POSIX systems: posix_spawn, and shell scripts as fake tools.
+// The sandbox on POSIX systems: posix_spawn, with pipes held or fed byte by byte.
 #include "hook_sandbox.hpp"
 
 #include "hook_sandbox_platform.hpp"
@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <csignal>
 #include <fstream>
-#include <stdexcept>
 #include <system_error>
 #include <thread>
 
@@ -44,33 +43,6 @@ std::vector<std::string> child_environment(const fs::path& home,
     return result;
 }
 
-// Shell scripts serve as fake tools here.
-std::string fake_tool_script(const FakeTool& tool) {
-    const std::string beside = "\"$(dirname \"$0\")/" + tool.file + "\"";
-    switch (tool.behaviour) {
-        case FakeTool::Behaviour::record_arguments:
-            return "for a in \"$0\" \"$@\"; do printf '%s\\0' \"$a\"; done > " + beside;
-        case FakeTool::Behaviour::fail_noisily:
-            return "echo out; echo err >&2; exit 1";
-        case FakeTool::Behaviour::flood_both_streams:
-            return "head -c 52428800 /dev/zero & head -c 52428800 /dev/zero >&2; wait; touch " + beside;
-        case FakeTool::Behaviour::hang:
-            return "echo $$ > " + beside + "; exec sleep 60";
-        case FakeTool::Behaviour::leave_background_child:
-            return "sleep 60 & echo $! > " + beside + "; exit 0";
-        case FakeTool::Behaviour::create_file:
-            return "touch " + beside;
-        case FakeTool::Behaviour::report_probe_handle:
-            break;
-    }
-    throw std::logic_error("no script for this fake tool behaviour");
-}
-
-void write_executable_script(const fs::path& path, const std::string& body) {
-    std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
-    fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
-}
-
 void write_all(int fd, const char* data, std::size_t size) {
     std::size_t written = 0;
     while (written < size) {
@@ -103,11 +75,9 @@ void write_byte_by_byte(int fd, const std::string& input) {
 fs::path built_program(const char* configured_path) { return configured_path; }
 
 void HookSandbox::write_script(const std::string& name, const std::string& body) const {
-    write_executable_script(bin_ / name, body);
-}
-
-void HookSandbox::install_fake_tool(const fs::path& folder, const std::string& name, const FakeTool& tool) const {
-    write_executable_script(folder / name, fake_tool_script(tool));
+    const fs::path path = bin_ / name;
+    std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
+    fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
 }
 
 std::optional<std::string> create_file_symlink(const fs::path& target, const fs::path& link) {

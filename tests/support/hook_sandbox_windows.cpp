@@ -1,5 +1,4 @@
-// The sandbox on Windows: CreateProcessW, and copies of fake_tool.exe, told
-// what to do by a file beside them, as fake tools.
+// The sandbox on Windows: CreateProcessW.
 #include "hook_sandbox.hpp"
 
 #include "hook_sandbox_platform.hpp"
@@ -38,11 +37,6 @@ public:
 private:
     HANDLE handle_;
 };
-
-std::string utf8_text(const fs::path& path) {
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
 
 fs::path own_folder() {
     std::wstring path(32768, L'\0');
@@ -93,17 +87,36 @@ HANDLE create_inheritable_file(const fs::path& path, DWORD access, DWORD disposi
     return file;
 }
 
-const char* behaviour_word(FakeTool::Behaviour behaviour) {
-    switch (behaviour) {
-        case FakeTool::Behaviour::record_arguments: return "record-arguments";
-        case FakeTool::Behaviour::fail_noisily: return "fail-noisily";
-        case FakeTool::Behaviour::flood_both_streams: return "flood-both-streams";
-        case FakeTool::Behaviour::hang: return "hang";
-        case FakeTool::Behaviour::leave_background_child: return "leave-background-child";
-        case FakeTool::Behaviour::create_file: return "create-file";
-        case FakeTool::Behaviour::report_probe_handle: return "report-probe-handle";
+HANDLE uninheritable_copy(HANDLE handle) {
+    HANDLE copy = nullptr;
+    if (!::DuplicateHandle(::GetCurrentProcess(), handle, ::GetCurrentProcess(), &copy, 0, FALSE,
+                           DUPLICATE_SAME_ACCESS))
+        throw_last_error("DuplicateHandle");
+    return copy;
+}
+
+void write_all(HANDLE pipe, const std::string& input) {
+    std::size_t written = 0;
+    while (written < input.size()) {
+        DWORD count = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(input.size() - written, 1 << 20));
+        if (!::WriteFile(pipe, input.data() + written, chunk, &count, nullptr)) return;  // the hook stopped reading
+        written += count;
     }
-    throw std::logic_error("unknown fake tool behaviour");
+}
+
+// Each byte is written only once the hook has read the one before, so every
+// read the hook makes returns a single byte.
+void write_byte_by_byte(HANDLE pipe, HANDLE unread_input, HANDLE hook, const std::string& input) {
+    for (const char byte : input) {
+        DWORD count = 0;
+        if (!::WriteFile(pipe, &byte, 1, &count, nullptr)) return;
+        DWORD unread = 0;
+        while (::PeekNamedPipe(unread_input, nullptr, 0, nullptr, &unread, nullptr) && unread > 0) {
+            if (::WaitForSingleObject(hook, 0) == WAIT_OBJECT_0) return;
+            ::Sleep(1);
+        }
+    }
 }
 
 }  // namespace
@@ -111,12 +124,6 @@ const char* behaviour_word(FakeTool::Behaviour behaviour) {
 // Paths of the build are given relative to the test program's folder: the
 // build machine's absolute paths mean nothing here.
 fs::path built_program(const char* configured_path) { return own_folder() / configured_path; }
-
-void HookSandbox::install_fake_tool(const fs::path& folder, const std::string& name, const FakeTool& tool) const {
-    const fs::path path = folder / name;
-    fs::copy_file(built_program(SKILLHOOK_FAKE_TOOL_PATH), path);
-    std::ofstream(fs::path(path.wstring() + L".action"), std::ios::binary) << behaviour_word(tool.behaviour) << ' ' << tool.file;
-}
 
 // The C++ library of MinGW makes no symbolic links on Windows, so the system is asked.
 std::optional<std::string> create_file_symlink(const fs::path& target, const fs::path& link) {
@@ -143,16 +150,19 @@ RunResult HookSandbox::run(const std::string& input, InputMode mode,
                            const std::map<std::string, std::optional<std::string>>& environment,
                            std::optional<fs::path> executable, const std::vector<std::string>& arguments) const {
     const fs::path program = executable.value_or(hook());
-    const fs::path input_file = root_ / "stdin";
-    const fs::path output_file = root_ / "stdout";
-    const fs::path error_file = root_ / "stderr";
+    const fs::path files = next_run_folder();
+    const fs::path input_file = files / "stdin";
+    const fs::path output_file = files / "stdout";
+    const fs::path error_file = files / "stderr";
     std::ofstream(input_file, std::ios::binary) << input;
 
+    const bool piped = mode == InputMode::pipe || mode == InputMode::pipe_byte_by_byte;
     Handle standard_input;
     Handle input_writer;
+    Handle unread_input;  // the hook's end, kept here only to see what it has not read yet
     if (mode == InputMode::file) {
         standard_input.reset(create_inheritable_file(input_file, GENERIC_READ, OPEN_EXISTING));
-    } else if (mode == InputMode::pipe) {
+    } else if (piped) {
         SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
         HANDLE read_end = nullptr;
         HANDLE write_end = nullptr;
@@ -161,6 +171,9 @@ RunResult HookSandbox::run(const std::string& input, InputMode mode,
         input_writer.reset(write_end);
         // The hook must not hold the end it waits on.
         if (!::SetHandleInformation(write_end, HANDLE_FLAG_INHERIT, 0)) throw_last_error("SetHandleInformation");
+        if (mode == InputMode::pipe_byte_by_byte) unread_input.reset(uninheritable_copy(read_end));
+    } else if (mode != InputMode::closed) {
+        throw std::invalid_argument("this input mode is POSIX only");
     }
     const Handle standard_output(create_inheritable_file(output_file, GENERIC_WRITE, CREATE_ALWAYS));
     const Handle standard_error(create_inheritable_file(error_file, GENERIC_WRITE, CREATE_ALWAYS));
@@ -185,16 +198,9 @@ RunResult HookSandbox::run(const std::string& input, InputMode mode,
     const Handle child(process.hProcess);
     ::CloseHandle(process.hThread);
     standard_input.reset();
-    if (mode == InputMode::pipe) {
-        std::size_t written = 0;
-        while (written < input.size()) {
-            DWORD count = 0;
-            const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(input.size() - written, 1 << 20));
-            if (!::WriteFile(input_writer.get(), input.data() + written, chunk, &count, nullptr)) break;
-            written += count;
-        }
-        input_writer.reset();
-    }
+    if (mode == InputMode::pipe) write_all(input_writer.get(), input);
+    if (mode == InputMode::pipe_byte_by_byte) write_byte_by_byte(input_writer.get(), unread_input.get(), child.get(), input);
+    input_writer.reset();
 
     ::WaitForSingleObject(child.get(), INFINITE);
     RunResult result;

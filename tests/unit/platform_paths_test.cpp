@@ -1,11 +1,12 @@
-// Lexical path rules of both systems, tested on every platform: the tool's
-// folder and the marker's path are worked out with them, so a wrong parent or
-// join sends a file astray.
+// Lexical path rules of both systems and the password file's line format,
+// tested on every platform: the tool's folder and the marker's path are worked
+// out with them, so a wrong parent or join sends a file astray.
 #include "path_rules.hpp"
 #include "platform.hpp"
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 namespace skillhook {
@@ -45,6 +46,25 @@ TEST(PathRules, JoinAddsOneSeparator) {
     EXPECT_EQ(windows_paths::join("C:\\Users\\ana\\", ".tolvex"), "C:\\Users\\ana\\.tolvex");
     EXPECT_EQ(windows_paths::join("C:/Users/ana/", ".tolvex"), "C:/Users/ana/.tolvex");
     EXPECT_EQ(windows_paths::join("C:\\", "tolvex.exe"), "C:\\tolvex.exe");
+}
+
+TEST(PasswdLine, FindsTheHomeOfExactlyThisUser) {
+    struct Case {
+        const char* line;
+        unsigned uid;
+        std::optional<std::string> home;
+    };
+    for (const Case& c : {
+             Case{"root:x:0:0:root:/root:/bin/bash\n", 0, "/root"},
+             Case{"ann:x:1000:1000:Ann,,,:/home/ann:/bin/sh", 1000, "/home/ann"},
+             Case{"ann:x:1000:1000:Ann:/home/ann\n", 1000, "/home/ann"},
+             Case{"ann:x:1000:1000:Ann:/home/ann:/bin/sh\n", 100, std::nullopt},
+             Case{"ann:x:10000:1000:Ann:/home/ann:/bin/sh\n", 1000, std::nullopt},
+             Case{"svc:x:7:7:svc::/bin/false\n", 7, std::nullopt},
+             Case{"broken:x:7\n", 7, std::nullopt},
+             Case{"# comment\n", 0, std::nullopt},
+         })
+        EXPECT_EQ(home_in_passwd_line(c.line, c.uid), c.home) << c.line;
 }
 
 TEST(PathRules, TheNativeRulesAreThisSystemsOwn) {

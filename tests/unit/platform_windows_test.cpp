@@ -1,5 +1,6 @@
 // The Windows side of the platform unit, against the system itself.
 #include "platform.hpp"
+#include "utf8_paths.hpp"
 
 #include <gtest/gtest.h>
 
@@ -16,12 +17,8 @@ namespace skillhook::platform {
 namespace {
 namespace fs = std::filesystem;
 
-std::string utf8_text(const fs::path& path) {
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
-
-fs::path utf8_path(const std::string& text) { return std::u8string(text.begin(), text.end()); }
+using testing::utf8_path;
+using testing::utf8_text;
 
 std::int64_t nanoseconds_since_epoch(FileTime time) { return time.seconds * 1'000'000'000 + time.nanoseconds; }
 
