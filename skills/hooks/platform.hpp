@@ -46,7 +46,9 @@ struct FileTime {
 };
 FileTime current_time();
 
-// An entry of any kind at the path, following symbolic links.
+// An entry of any kind at the path, following symbolic links. One that
+// cannot be examined (a loop of links, no permission, a name too long) counts
+// as none, as a shell's test -e would have it.
 bool exists(const std::string& path);
 // Modification time, following symbolic links; nothing when no entry is there.
 std::optional<FileTime> modification_time(const std::string& path);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <string>
@@ -62,6 +63,17 @@ TEST_F(UsageReport, PrefersTheExeName) {
     expect_silent_success(sandbox.run(skill_event("tvx-auth")));
     EXPECT_EQ(split_at_nul(read_file(sandbox.bin() / "exe-args")).at(0), utf8_text(sandbox.bin() / "tolvex.exe"));
     EXPECT_FALSE(fs::exists(sandbox.bin() / "plain-args"));
+}
+
+TEST_F(UsageReport, AnExeNameThatCannotBeExaminedCountsAsNone) {
+    // A symbolic link to itself: following it ends in a loop.
+    if (const auto failure = create_file_symlink(sandbox.bin() / "tolvex.exe", sandbox.bin() / "tolvex.exe"))
+        GTEST_SKIP() << "no symbolic link could be made here: " << *failure;
+    sandbox.install_fake_tool("tolvex", {Behaviour::record_arguments, "plain-args"});
+    expect_silent_success(sandbox.run(skill_event("tvx-auth")));
+    const std::vector<std::string> recorded = split_at_nul(read_file(sandbox.bin() / "plain-args"));
+    ASSERT_FALSE(recorded.empty()) << "the tool was not run";
+    EXPECT_EQ(recorded.front(), utf8_text(sandbox.bin() / "tolvex"));
 }
 
 TEST_F(UsageReport, ADirectoryNamedLikeTheExeIsChosenAndFailsQuietly) {
@@ -124,6 +136,46 @@ TEST_F(UsageReport, PassesOnNoDescriptorBeyondTheStandardThree) {
     EXPECT_EQ(read_file(sandbox.bin() / "fds"), "0\n1\n2\n");
 #endif
 }
+
+#if !defined(_WIN32)
+// The agent started the hook with SIGCHLD ignored, which exec passes on.
+TEST_F(UsageReport, AnAgentIgnoringSigchldLeavesTheToolToTheHookToReap) {
+    if (!fs::exists("/usr/bin/strace")) GTEST_SKIP() << "strace is missing (scripts/install-deps installs it)";
+    sandbox.install_standin();
+    const fs::path trace = sandbox.harness() / "trace";
+    expect_silent_success(sandbox.run(skill_event("tvx-auth"), InputMode::file, {}, "/usr/bin/env",
+                                      {"--ignore-signal=CHLD", "/usr/bin/strace", "-o", trace.string(), "-e",
+                                       "trace=wait4,kill", sandbox.hook().string()}));
+    EXPECT_EQ(sandbox.recorded_uses(), std::vector<std::string>{"tvx-auth"});
+    // Reaped by the hook, not by the system; and a process id that may be
+    // anyone's by now is never signalled.
+    const std::string calls = read_file(trace);
+    EXPECT_EQ(calls.find("ECHILD"), std::string::npos) << calls;
+    EXPECT_EQ(calls.find("kill("), std::string::npos) << calls;
+}
+
+// Before Linux 5.9, or under some seccomp filters, close_range is missing;
+// minimal containers may have no /proc. The tool still starts, with the
+// standard three descriptors only.
+TEST_F(UsageReport, StartsTheToolWithoutCloseRangeOrProc) {
+    if (!fs::exists("/usr/bin/strace")) GTEST_SKIP() << "strace is missing (scripts/install-deps installs it)";
+    // A marker older than the window is refreshed without being opened, so
+    // the hook's first open is that of /proc/self/fd.
+    fs::create_directories(sandbox.marker_folder());
+    std::ofstream(sandbox.marker("tvx-auth")).close();
+    fs::last_write_time(sandbox.marker("tvx-auth"), fs::file_time_type::clock::now() - std::chrono::hours(1));
+    sandbox.write_script("tolvex",
+                         "for fd in 0 1 2 3 4 5 6 7 8 9; do [ -e /dev/fd/$fd ] && echo $fd; done "
+                         "> \"$(dirname \"$0\")/fds\"");
+    // Each process's first open fails under strace: the hook's, and that of
+    // the child before exec.
+    sandbox.write_script("agent",
+                         "exec 7</dev/null; exec /usr/bin/strace -f -o /dev/null -e inject=close_range:error=ENOSYS "
+                         "-e inject=openat:error=ENOENT:when=1 \"$(dirname \"$0\")/report_skill_usage\"");
+    expect_silent_success(sandbox.run(skill_event("tvx-auth"), InputMode::file, {}, sandbox.bin() / "agent"));
+    EXPECT_EQ(read_file(sandbox.bin() / "fds"), "0\n1\n2\n");
+}
+#endif
 
 TEST_F(UsageReport, AHookReachedThroughASymlinkUsesTheToolBesideTheLink) {
     const fs::path other = sandbox.root() / "other";
