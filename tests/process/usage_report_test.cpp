@@ -203,6 +203,29 @@ TEST_F(UsageReport, NamesThatCannotBePassedSafelyAreNeverReported) {
 }
 
 #if defined(_WIN32)
+// Windows names may hold a UTF-16 surrogate that pairs with nothing; a home
+// folder with one, and a hook installed under such a name, work as any other.
+TEST_F(UsageReport, PathsHoldingALoneSurrogateReachTheSystemUnchanged) {
+    const fs::path folder = sandbox.root() / std::wstring{L'x', wchar_t{0xD800}};
+    // U+D800 in the three bytes that the hook's own texts give it.
+    const std::string home = utf8_text(sandbox.root()) + "\\x\xED\xA0\x80\\home";
+    // Windows makes such a folder, Wine does not: there only the home folder
+    // is named so, and the hook cannot create it.
+    const bool folder_made = ::CreateDirectoryW(folder.c_str(), nullptr);
+    fs::path bin = sandbox.bin();
+    if (folder_made) {
+        bin = folder / "bin";
+        fs::create_directory(bin);
+        fs::create_directory(folder / "home");
+        fs::copy_file(sandbox.hook(), bin / sandbox.hook().filename());
+    }
+    sandbox.install_fake_tool(bin, "tolvex.exe", {Behaviour::create_file, "ran"});
+    expect_silent_success(sandbox.run(skill_event("tvx-auth"), InputMode::file, {{"USERPROFILE", home}},
+                                      bin / sandbox.hook().filename()));
+    EXPECT_TRUE(fs::exists(bin / "ran"));
+    if (folder_made) EXPECT_TRUE(fs::is_regular_file(folder / "home" / ".tolvex" / "hooks" / ".dedup_tvx-auth"));
+}
+
 // The agent may hold inheritable handles of its own; the hook is started
 // with them, and they must go no further than the hook.
 TEST_F(UsageReport, PassesOnNoHandleBeyondTheStandardThree) {
