@@ -3,7 +3,9 @@
 // starting a child process (child_process_posix.cpp, child_process_windows.cpp).
 // What does not differ is written once, in platform.cpp and path_rules.cpp.
 //
-// Paths are UTF-8 strings in the platform's native form. A failed system call
+// Paths are UTF-8 strings in the platform's native form; on Windows a
+// surrogate that pairs with nothing, which names there may hold, keeps the
+// three bytes UTF-8 would give its code point (the form called WTF-8). A failed system call
 // is thrown as std::system_error, any other failure as std::runtime_error.
 #pragma once
 
@@ -48,7 +50,9 @@ struct FileTime {
 };
 FileTime current_time();
 
-// An entry of any kind at the path, following symbolic links.
+// An entry of any kind at the path, following symbolic links. One that
+// cannot be examined (a loop of links, no permission, a name too long) counts
+// as none, as a shell's test -e would have it.
 bool exists(const std::string& path);
 // Modification time, following symbolic links; nothing when no entry is there.
 std::optional<FileTime> modification_time(const std::string& path);
@@ -76,7 +80,8 @@ enum class ChildEnding {
 // Starts arguments[0] with these arguments: no shell, no search of the
 // command path. Its standard output and error are read and dropped; standard
 // input, environment and working directory are this process's own, and no
-// other descriptor is passed on. Returns once the child has ended or, at the
+// other descriptor is passed on; on POSIX systems every signal is at its
+// default and none is blocked. Returns once the child has ended or, at the
 // limit, has been killed and reaped.
 ChildEnding run_with_time_limit(const std::vector<std::string>& arguments, std::chrono::milliseconds limit);
 

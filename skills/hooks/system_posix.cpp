@@ -13,9 +13,9 @@
 #include <ctime>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <pthread.h>
 #include <pwd.h>
+#include <sys/select.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -89,11 +89,16 @@ std::optional<std::string> account_home_directory(uid_t uid) {
 }
 #endif
 
-// Blocks until the descriptor has input or has reached its end.
+// Blocks until the descriptor has input or has reached its end. select, not
+// poll: macOS's poll does not support devices, and a terminal is one.
 void wait_until_readable(int fd) {
-    struct pollfd input = {fd, POLLIN, 0};
-    while (::poll(&input, 1, -1) == -1)
-        if (errno != EINTR) throw_errno("poll");
+    for (;;) {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(fd, &readable);
+        if (::select(fd + 1, &readable, nullptr, nullptr, nullptr) != -1) return;
+        if (errno != EINTR) throw_errno("select");
+    }
 }
 
 }  // namespace
@@ -164,9 +169,7 @@ FileTime current_time() {
 
 bool exists(const std::string& path) {
     struct stat status {};
-    if (::stat(path.c_str(), &status) == 0) return true;
-    if (errno == ENOENT || errno == ENOTDIR) return false;
-    throw_errno("stat");
+    return ::stat(path.c_str(), &status) == 0;
 }
 
 std::optional<FileTime> modification_time(const std::string& path) {

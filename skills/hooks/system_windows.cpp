@@ -9,9 +9,9 @@
 #include <userenv.h>
 
 #include <algorithm>
-#include <climits>
 #include <cwchar>
 #include <optional>
+#include <utility>
 
 namespace skillhook::platform {
 namespace {
@@ -75,31 +75,90 @@ std::string profile_directory_of_current_user() {
 
 }  // namespace
 
-std::wstring to_utf16(std::string_view text) {
-    if (text.find('\0') != std::string_view::npos) throw_error(ERROR_INVALID_NAME, "text holds a NUL character");
-    if (text.empty()) return {};
-    if (text.size() > INT_MAX) throw_error(ERROR_FILENAME_EXCED_RANGE, "text too long");
-    const int size = static_cast<int>(text.size());
-    const int length = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
-    if (length == 0) throw_last_error("MultiByteToWideChar");
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    if (::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, wide.data(), length) == 0)
-        throw_last_error("MultiByteToWideChar");
-    return wide;
+// Windows names may hold UTF-16 surrogates that pair with nothing. Such a
+// unit is written as the three bytes UTF-8 would give its code point (the
+// form called WTF-8), so that every path read from the system goes back to
+// it unchanged; any other text is plain UTF-8.
+std::string to_utf8(std::wstring_view text) {
+    std::string narrow;
+    narrow.reserve(text.size());
+    for (std::size_t index = 0; index < text.size(); ++index) {
+        char32_t code = text[index];
+        const bool paired = code >= 0xD800 && code <= 0xDBFF && index + 1 < text.size() &&
+                            text[index + 1] >= 0xDC00 && text[index + 1] <= 0xDFFF;
+        if (paired) code = 0x10000 + ((code - 0xD800) << 10) + (char32_t{text[++index]} - 0xDC00);
+        if (code < 0x80) {
+            narrow += static_cast<char>(code);
+        } else if (code < 0x800) {
+            narrow += static_cast<char>(0xC0 | (code >> 6));
+            narrow += static_cast<char>(0x80 | (code & 0x3F));
+        } else if (code < 0x10000) {
+            narrow += static_cast<char>(0xE0 | (code >> 12));
+            narrow += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            narrow += static_cast<char>(0x80 | (code & 0x3F));
+        } else {
+            narrow += static_cast<char>(0xF0 | (code >> 18));
+            narrow += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+            narrow += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            narrow += static_cast<char>(0x80 | (code & 0x3F));
+        }
+    }
+    return narrow;
 }
 
-std::string to_utf8(std::wstring_view text) {
-    if (text.empty()) return {};
-    if (text.size() > INT_MAX) throw_error(ERROR_FILENAME_EXCED_RANGE, "text too long");
-    const int size = static_cast<int>(text.size());
-    const int length =
-        ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), size, nullptr, 0, nullptr, nullptr);
-    if (length == 0) throw_last_error("WideCharToMultiByte");
-    std::string narrow(static_cast<std::size_t>(length), '\0');
-    if (::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), size, narrow.data(), length, nullptr,
-                              nullptr) == 0)
-        throw_last_error("WideCharToMultiByte");
-    return narrow;
+namespace {
+
+// The code point of the sequence that starts the text, and its length; none
+// for bytes that are no shortest-form sequence of a code point up to U+10FFFF.
+std::optional<std::pair<char32_t, std::size_t>> decode_one(std::string_view text) {
+    const auto lead = static_cast<unsigned char>(text[0]);
+    if (lead < 0x80) return std::pair{char32_t{lead}, std::size_t{1}};
+    // The lead byte gives the length, and its own bits of the code point.
+    std::size_t length = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) length = 2;
+    if (lead >= 0xE0 && lead <= 0xEF) length = 3;
+    if (lead >= 0xF0 && lead <= 0xF4) length = 4;
+    if (length == 0) return std::nullopt;
+    char32_t code = lead & (0x7Fu >> length);
+    constexpr char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (text.size() < length) return std::nullopt;
+    for (std::size_t index = 1; index < length; ++index) {
+        const auto continuation = static_cast<unsigned char>(text[index]);
+        if ((continuation & 0xC0) != 0x80) return std::nullopt;
+        code = (code << 6) | (continuation & 0x3Fu);
+    }
+    if (code < smallest[length] || code > 0x10FFFF) return std::nullopt;
+    return std::pair{code, length};
+}
+
+bool is_high_surrogate(char32_t code) { return code >= 0xD800 && code <= 0xDBFF; }
+bool is_low_surrogate(char32_t code) { return code >= 0xDC00 && code <= 0xDFFF; }
+
+}  // namespace
+
+std::wstring to_utf16(std::string_view text) {
+    if (text.find('\0') != std::string_view::npos) throw_error(ERROR_INVALID_NAME, "text holds a NUL character");
+    std::wstring wide;
+    wide.reserve(text.size());
+    bool after_high_surrogate = false;
+    while (!text.empty()) {
+        const auto decoded = decode_one(text);
+        if (!decoded) throw_error(ERROR_NO_UNICODE_TRANSLATION, "text is not UTF-8");
+        const auto [code, length] = *decoded;
+        // A pair written as two sequences would read back as one code point
+        // and be written otherwise: it has its own four-byte form.
+        if (after_high_surrogate && is_low_surrogate(code))
+            throw_error(ERROR_NO_UNICODE_TRANSLATION, "text is not UTF-8");
+        after_high_surrogate = is_high_surrogate(code);
+        if (code < 0x10000) {
+            wide += static_cast<wchar_t>(code);
+        } else {
+            wide += static_cast<wchar_t>(0xD800 + ((code - 0x10000) >> 10));
+            wide += static_cast<wchar_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
+        }
+        text.remove_prefix(length);
+    }
+    return wide;
 }
 
 InputText read_standard_input() {
@@ -107,8 +166,10 @@ InputText read_standard_input() {
     if (input_handle == INVALID_HANDLE_VALUE) throw_last_error("GetStdHandle");
     if (input_handle == nullptr) throw_error(ERROR_INVALID_HANDLE, "no standard input");
     // A pipe ends only when its writer closes it: a zero-byte read there is an
-    // empty write, not the end.
-    const bool is_pipe = ::GetFileType(input_handle) == FILE_TYPE_PIPE;
+    // empty write, not the end. A socket also reports itself as a pipe, but
+    // ends with a zero-byte read; only a real pipe answers GetNamedPipeInfo.
+    const bool is_pipe = ::GetFileType(input_handle) == FILE_TYPE_PIPE &&
+                         ::GetNamedPipeInfo(input_handle, nullptr, nullptr, nullptr, nullptr);
 
     InputText input;
     for (;;) {
@@ -160,9 +221,7 @@ FileTime current_time() {
 bool exists(const std::string& path) {
     // No access asked for: metadata alone, which even a locked file gives.
     const Handle entry(open_existing(to_utf16(path), 0));
-    if (entry.valid()) return true;
-    if (is_missing(::GetLastError())) return false;
-    throw_last_error("CreateFileW");
+    return entry.valid();
 }
 
 std::optional<FileTime> modification_time(const std::string& path) {

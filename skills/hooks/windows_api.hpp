@@ -37,8 +37,10 @@ private:
     HANDLE handle_;
 };
 
-// Texts cross into the system as UTF-16; one that does not convert is a
-// failure, and so is a NUL, which would silently cut it short.
+// Texts cross into the system as UTF-16 and come back as UTF-8, losslessly
+// both ways: a surrogate of the system's that pairs with nothing keeps its
+// own three bytes (system_windows.cpp). Text that is neither is a failure,
+// and so is a NUL, which would silently cut it short.
 std::wstring to_utf16(std::string_view text);
 std::string to_utf8(std::wstring_view text);
 

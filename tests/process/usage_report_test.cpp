@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <string>
@@ -57,6 +58,17 @@ TEST_F(UsageReport, PrefersTheExeName) {
     expect_silent_success(sandbox.run(skill_event("tvx-auth")));
     EXPECT_EQ(split_at_nul(read_file(sandbox.bin() / "exe-args")).at(0), utf8_text(sandbox.bin() / "tolvex.exe"));
     EXPECT_FALSE(fs::exists(sandbox.bin() / "plain-args"));
+}
+
+TEST_F(UsageReport, AnExeNameThatCannotBeExaminedCountsAsNone) {
+    // A symbolic link to itself: following it ends in a loop.
+    if (const auto failure = create_file_symlink(sandbox.bin() / "tolvex.exe", sandbox.bin() / "tolvex.exe"))
+        GTEST_SKIP() << "no symbolic link could be made here: " << *failure;
+    sandbox.install_fake_tool("tolvex", {Behaviour::record_arguments, "plain-args"});
+    expect_silent_success(sandbox.run(skill_event("tvx-auth")));
+    const std::vector<std::string> recorded = split_at_nul(read_file(sandbox.bin() / "plain-args"));
+    ASSERT_FALSE(recorded.empty()) << "the tool was not run";
+    EXPECT_EQ(recorded.front(), utf8_text(sandbox.bin() / "tolvex"));
 }
 
 TEST_F(UsageReport, ADirectoryNamedLikeTheExeIsChosenAndFailsQuietly) {
@@ -117,6 +129,49 @@ TEST_F(UsageReport, PassesOnNoDescriptorBeyondTheStandardThree) {
 #endif
 }
 
+#if !defined(_WIN32)
+// A sanitized hook's leak check cannot run under strace.
+const std::map<std::string, std::optional<std::string>> traceable{{"ASAN_OPTIONS", "detect_leaks=0"}};
+
+// The agent started the hook with SIGCHLD ignored, which exec passes on.
+TEST_F(UsageReport, AnAgentIgnoringSigchldLeavesTheToolToTheHookToReap) {
+    if (!fs::exists("/usr/bin/strace")) GTEST_SKIP() << "strace is missing (scripts/install-deps installs it)";
+    sandbox.install_standin();
+    const fs::path trace = sandbox.harness() / "trace";
+    expect_silent_success(sandbox.run(skill_event("tvx-auth"), InputMode::file, traceable, "/usr/bin/env",
+                                      {"--ignore-signal=CHLD", "/usr/bin/strace", "-o", trace.string(), "-e",
+                                       "trace=wait4,kill", sandbox.hook().string()}));
+    EXPECT_EQ(sandbox.recorded_uses(), std::vector<std::string>{"tvx-auth"});
+    // Reaped by the hook, not by the system; and a process id that may be
+    // anyone's by now is never signalled.
+    const std::string calls = read_file(trace);
+    EXPECT_EQ(calls.find("ECHILD"), std::string::npos) << calls;
+    EXPECT_EQ(calls.find("kill("), std::string::npos) << calls;
+}
+
+// Before Linux 5.9, or under some seccomp filters, close_range is missing;
+// minimal containers may have no /proc. The tool still starts, with the
+// standard three descriptors only.
+TEST_F(UsageReport, StartsTheToolWithoutCloseRangeOrProc) {
+    if (!fs::exists("/usr/bin/strace")) GTEST_SKIP() << "strace is missing (scripts/install-deps installs it)";
+    // A marker older than the window is refreshed without being opened, so
+    // the hook's first open is that of /proc/self/fd.
+    fs::create_directories(sandbox.marker_folder());
+    std::ofstream(sandbox.marker("tvx-auth")).close();
+    fs::last_write_time(sandbox.marker("tvx-auth"), fs::file_time_type::clock::now() - std::chrono::hours(1));
+    sandbox.write_script("tolvex",
+                         "for fd in 0 1 2 3 4 5 6 7 8 9; do [ -e /dev/fd/$fd ] && echo $fd; done "
+                         "> \"$(dirname \"$0\")/fds\"");
+    // Each process's first open fails under strace: the hook's, and that of
+    // the child before exec.
+    sandbox.write_script("agent",
+                         "exec 7</dev/null; exec /usr/bin/strace -f -o /dev/null -e inject=close_range:error=ENOSYS "
+                         "-e inject=openat:error=ENOENT:when=1 \"$(dirname \"$0\")/report_skill_usage\"");
+    expect_silent_success(sandbox.run(skill_event("tvx-auth"), InputMode::file, traceable, sandbox.bin() / "agent"));
+    EXPECT_EQ(read_file(sandbox.bin() / "fds"), "0\n1\n2\n");
+}
+#endif
+
 TEST_F(UsageReport, AHookReachedThroughASymlinkUsesTheToolBesideTheLink) {
     const fs::path other = sandbox.root() / "other";
     fs::create_directory(other);
@@ -143,6 +198,29 @@ TEST_F(UsageReport, NamesThatCannotBePassedSafelyAreNeverReported) {
 }
 
 #if defined(_WIN32)
+// Windows names may hold a UTF-16 surrogate that pairs with nothing; a home
+// folder with one, and a hook installed under such a name, work as any other.
+TEST_F(UsageReport, PathsHoldingALoneSurrogateReachTheSystemUnchanged) {
+    const fs::path folder = sandbox.root() / std::wstring{L'x', wchar_t{0xD800}};
+    // U+D800 in the three bytes that the hook's own texts give it.
+    const std::string home = utf8_text(sandbox.root()) + "\\x\xED\xA0\x80\\home";
+    // Windows makes such a folder, Wine does not: there only the home folder
+    // is named so, and the hook cannot create it.
+    const bool folder_made = ::CreateDirectoryW(folder.c_str(), nullptr);
+    fs::path bin = sandbox.bin();
+    if (folder_made) {
+        bin = folder / "bin";
+        fs::create_directory(bin);
+        fs::create_directory(folder / "home");
+        fs::copy_file(sandbox.hook(), bin / sandbox.hook().filename());
+    }
+    sandbox.install_fake_tool(bin, "tolvex.exe", {Behaviour::create_file, "ran"});
+    expect_silent_success(sandbox.run(skill_event("tvx-auth"), InputMode::file, {{"USERPROFILE", home}},
+                                      bin / sandbox.hook().filename()));
+    EXPECT_TRUE(fs::exists(bin / "ran"));
+    if (folder_made) EXPECT_TRUE(fs::is_regular_file(folder / "home" / ".tolvex" / "hooks" / ".dedup_tvx-auth"));
+}
+
 // The agent may hold inheritable handles of its own; the hook is started
 // with them, and they must go no further than the hook.
 TEST_F(UsageReport, PassesOnNoHandleBeyondTheStandardThree) {

@@ -2,6 +2,7 @@
 #include "hook_sandbox.hpp"
 
 #include "hook_sandbox_platform.hpp"
+#include "windows_api.hpp"
 #include "windows_command_line.hpp"
 
 #include <windows.h>
@@ -69,7 +70,8 @@ std::wstring environment_block(const fs::path& home,
     values[L"USERPROFILE"] = home.wstring();
     for (const auto& [name, value] : overrides) {
         std::optional<std::wstring> wide;
-        if (value) wide = utf8_path(*value).wstring();
+        // The hook's own lossless crossing: a value may hold a lone surrogate.
+        if (value) wide = platform::to_utf16(*value);
         values[utf8_path(name).wstring()] = wide;
     }
     std::wstring block;
@@ -185,9 +187,9 @@ RunResult HookSandbox::run(const std::string& input, InputMode mode,
     startup.hStdOutput = standard_output.get();
     startup.hStdError = standard_error.get();
 
-    std::vector<std::string> argument_vector{utf8_text(program)};
+    std::vector<std::string> argument_vector{platform::to_utf8(program.wstring())};
     argument_vector.insert(argument_vector.end(), arguments.begin(), arguments.end());
-    std::wstring command_line = utf8_path(windows_command_line(argument_vector)).wstring();
+    std::wstring command_line = platform::to_utf16(windows_command_line(argument_vector));
     std::wstring environment_text = environment_block(home_, environment);
 
     const auto started = std::chrono::steady_clock::now();
