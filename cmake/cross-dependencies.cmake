@@ -1,10 +1,10 @@
-# Dependencies of the Windows cross build, which cannot use the build
-# machine's CMake packages: their paths lead into the build machine's own
-# /usr/include and libraries.
+# Dependencies of every cross build (Windows, macOS, Linux arm64), which
+# cannot use the build machine's CMake packages: their paths lead into the
+# build machine's own /usr/include and libraries.
 
 # Boost.JSON is used header-only, and Boost's headers serve any target. Only
 # the boost folder is put on the include path, through a link of its own:
-# the rest of /usr/include would shadow the MinGW headers.
+# the rest of /usr/include would shadow the target's own headers.
 set(SKILLHOOK_HOST_BOOST_HEADERS /usr/include/boost CACHE PATH "Boost header folder of the build machine")
 if(NOT EXISTS ${SKILLHOOK_HOST_BOOST_HEADERS}/json.hpp)
   message(FATAL_ERROR "Boost.JSON headers not found in ${SKILLHOOK_HOST_BOOST_HEADERS}")

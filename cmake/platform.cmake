@@ -15,7 +15,11 @@ endif()
 # drops whatever the hook never reaches (the binary shrinks from 2.7 MB to
 # 1.1 MB, and a start maps and faults in fewer pages). -z noseparate-code keeps
 # code and read-only data in one segment: exec maps two segments instead of four.
-if(SKILLHOOK_STATIC)
+if(APPLE)
+  # macOS has no static programs (every one loads libSystem); its linker drops
+  # what the hook never reaches symbol by symbol.
+  target_link_options(report_skill_usage PRIVATE -Wl,-dead_strip)
+elseif(SKILLHOOK_STATIC)
   target_compile_options(skillhook PRIVATE -ffunction-sections -fdata-sections)
   target_compile_options(report_skill_usage PRIVATE -ffunction-sections -fdata-sections)
   target_link_options(report_skill_usage PRIVATE -static -Wl,--gc-sections)

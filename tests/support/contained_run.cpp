@@ -2,7 +2,7 @@
 
 #include "sandbox_tree.hpp"
 
-#if !defined(_WIN32)
+#if defined(__linux__)
 #include "child_processes.hpp"
 #endif
 
@@ -29,7 +29,7 @@ fs::path marker_folder_for(const HookSandbox& sandbox, const Containment& contai
 }  // namespace
 
 RunResult run_contained(const HookSandbox& sandbox, const std::string& input, const Containment& containment) {
-#if !defined(_WIN32)
+#if defined(__linux__)
     adopt_orphans();
 #endif
     const TreeSnapshot before = snapshot_tree(sandbox.root(), sandbox.harness());
@@ -54,7 +54,7 @@ RunResult run_contained(const HookSandbox& sandbox, const std::string& input, co
         EXPECT_TRUE(in_marker_folder || folder_on_the_way || tool_file) << "changed outside the marker folder: " << path;
     }
 
-#if !defined(_WIN32)
+#if defined(__linux__)
     // Only here can a test adopt what a run leaves behind, and count it.
     if (!containment.tool_leaves_processes) {
         EXPECT_EQ(children_left(), std::vector<pid_t>{}) << "processes left behind";

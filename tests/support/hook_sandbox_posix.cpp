@@ -27,6 +27,17 @@ void check(int rc, const char* what) {
     if (rc != 0) throw std::system_error(rc, std::generic_category(), what);
 }
 
+// No other concurrently started child may keep the pipe open. Linux marks
+// both ends close-on-exec; macOS has no pipe2, and its posix_spawn closes in
+// the child every descriptor the file actions do not name (start, below).
+void open_pipe(int pipe_fds[2]) {
+#if defined(__APPLE__)
+    if (::pipe(pipe_fds) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
+#else
+    if (::pipe2(pipe_fds, O_CLOEXEC) != 0) throw std::system_error(errno, std::generic_category(), "pipe2");
+#endif
+}
+
 std::vector<std::string> child_environment(const fs::path& home,
                                            const std::map<std::string, std::optional<std::string>>& overrides) {
     std::map<std::string, std::optional<std::string>> values;
@@ -163,8 +174,7 @@ StartedHook HookSandbox::start(const std::string& input, InputMode mode,
         std::ofstream(input_file, std::ios::binary) << input;
         check(posix_spawn_file_actions_addopen(&actions, 0, input_file.c_str(), O_RDONLY, 0), "addopen");
     } else if (piped) {
-        // Close-on-exec, so that no other concurrently started child keeps the pipe open.
-        if (::pipe2(pipe_fds, O_CLOEXEC) != 0) throw std::system_error(errno, std::generic_category(), "pipe2");
+        open_pipe(pipe_fds);
         if (mode == InputMode::nonblocking_pipe_byte_by_byte && ::fcntl(pipe_fds[0], F_SETFL, O_NONBLOCK) != 0)
             throw std::system_error(errno, std::generic_category(), "fcntl");
         check(posix_spawn_file_actions_adddup2(&actions, pipe_fds[0], 0), "adddup2");
@@ -186,7 +196,13 @@ StartedHook HookSandbox::start(const std::string& input, InputMode mode,
 
     const auto started = std::chrono::steady_clock::now();
     pid_t pid = 0;
-    const int rc = posix_spawn(&pid, program_text.c_str(), &actions, nullptr, argv.data(), env.data());
+    posix_spawnattr_t attributes;
+    check(posix_spawnattr_init(&attributes), "spawn attributes");
+#if defined(__APPLE__)
+    check(posix_spawnattr_setflags(&attributes, POSIX_SPAWN_CLOEXEC_DEFAULT), "spawn flags");
+#endif
+    const int rc = posix_spawn(&pid, program_text.c_str(), &actions, &attributes, argv.data(), env.data());
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (piped) {
         ::close(pipe_fds[0]);

@@ -88,7 +88,12 @@ protected:
     std::int64_t mtime(const fs::path& path) const {
         struct stat status {};
         EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
-        return status.st_mtim.tv_sec * second + status.st_mtim.tv_nsec;
+#if defined(__APPLE__)
+        const struct timespec& modified = status.st_mtimespec;
+#else
+        const struct timespec& modified = status.st_mtim;
+#endif
+        return modified.tv_sec * second + modified.tv_nsec;
     }
 
     std::int64_t now() const {
