@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -43,6 +45,21 @@ TEST_F(InputFault, EventOf100MB) {
     for (const InputMode mode : {InputMode::pipe, InputMode::file}) {
         std::filesystem::remove_all(sandbox.home() / ".tolvex");
         run_contained(sandbox, event, recording(mode));
+    }
+    EXPECT_EQ(sandbox.recorded_uses(), (std::vector<std::string>{"tvx-auth", "tvx-auth"}));
+}
+
+// The parser recurses once per level: however small the stack, deep
+// nesting must not end the hook with a signal.
+TEST_F(InputFault, DeepEventUnderASmallStackLimit) {
+    sandbox.write_script("small-stack", "ulimit -s 256 && exec \"$(dirname \"$0\")/report_skill_usage\"");
+    for (const std::size_t depth : {std::size_t{9'999}, std::size_t{999'999}}) {
+        const std::string event = R"({"tool_name":"Skill","tool_input":{"skill":"tvx-auth"},"deep":)" +
+                                  std::string(depth, '[') + std::string(depth, ']') + "}";
+        std::filesystem::remove_all(sandbox.home() / ".tolvex");
+        const RunResult result = sandbox.run(event, InputMode::file, {}, sandbox.bin() / "small-stack");
+        EXPECT_EQ(result.signal, 0) << depth;
+        EXPECT_EQ(result.exit_status, 0) << depth;
     }
     EXPECT_EQ(sandbox.recorded_uses(), (std::vector<std::string>{"tvx-auth", "tvx-auth"}));
 }
