@@ -2,6 +2,7 @@
 // is validated, but only the members resolution reads are kept.
 #include "hook_event.hpp"
 
+#include "parser_refusals.hpp"
 #include "platform.hpp"
 
 #include <boost/json/basic_parser_impl.hpp>
@@ -281,10 +282,19 @@ private:
     OpenScalar scalar_;
 };
 
+// How a decode ended: with the event, or without it and whether a retry
+// could succeed.
 struct DecodeResult {
     std::optional<HookEvent> event;
     bool too_deep = false;
+    bool refused_grammatical_text = false;  // possibly: see parser_refusals.hpp
 };
+
+bool is_refusal_of_grammatical_text(const json::error_code& ec) {
+    // A lone leading surrogate followed by anything but an escape is a syntax error to Boost.
+    return ec == json::error::illegal_leading_surrogate || ec == json::error::illegal_trailing_surrogate ||
+           ec == json::error::exponent_overflow || ec == json::error::syntax;
+}
 
 DecodeResult decode_with_depth(std::string_view text, std::size_t max_depth) {
     json::parse_options options;
@@ -292,9 +302,9 @@ DecodeResult decode_with_depth(std::string_view text, std::size_t max_depth) {
     json::basic_parser<EventCollector> parser(options);
     json::error_code ec;
     const std::size_t consumed = parser.write_some(false, text.data(), text.size(), ec);
-    if (ec) return {std::nullopt, ec == json::error::too_deep};
+    if (ec) return {std::nullopt, ec == json::error::too_deep, is_refusal_of_grammatical_text(ec)};
     if (!parser.done() || consumed != text.size()) return {};
-    return {std::move(parser.handler().event()), false};
+    return {std::move(parser.handler().event()), false, false};
 }
 
 DecodeResult decode_at_any_depth(std::string_view text) {
@@ -309,7 +319,12 @@ DecodeResult decode_at_any_depth(std::string_view text) {
 }  // namespace
 
 std::optional<HookEvent> decode_event(std::string_view text) {
-    return decode_at_any_depth(text).event;
+    DecodeResult result = decode_at_any_depth(text);
+    if (result.refused_grammatical_text) {
+        if (const std::optional<std::string> accepted = without_parser_refusals(text))
+            result = decode_at_any_depth(*accepted);
+    }
+    return std::move(result.event);
 }
 
 }  // namespace skillhook
