@@ -309,10 +309,11 @@ DecodeResult decode_with_depth(std::string_view text, std::size_t max_depth) {
 
 DecodeResult decode_at_any_depth(std::string_view text) {
     DecodeResult result = decode_with_depth(text, main_stack_max_depth());
-    if (!result.too_deep) return result;
-    const bool ran = platform::run_on_large_stack(
-        deep_stack_bytes, [&] { result = decode_with_depth(text, deep_max_depth); });
-    if (!ran) return {};
+    if (result.too_deep) {
+        const bool ran = platform::run_on_large_stack(
+            deep_stack_bytes, [&] { result = decode_with_depth(text, deep_max_depth); });
+        if (!ran) result = {};
+    }
     return result;
 }
 
