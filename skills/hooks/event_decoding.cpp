@@ -8,7 +8,6 @@
 #include <boost/json/basic_parser_impl.hpp>
 #include <boost/json/src.hpp>  // compiled in here, once, so the hook needs no Boost library at run time
 
-#include <algorithm>
 #include <cstddef>
 #include <limits>
 #include <string>
@@ -18,27 +17,15 @@ namespace {
 
 namespace json = boost::json;
 
-// The parser recurses once per nesting level. On the main thread's stack it
-// may go as deep as that stack allows, up to shallow_max_depth; a deeper event
-// is decoded again on a thread with a stack sized for the larger limit.
-// RFC 8259 lets a decoder bound the depth.
-constexpr std::size_t shallow_max_depth = 10'000;
+// The parser recurses once per nesting level, taking about 64 bytes of stack
+// a level in an optimised build and about 270 under the sanitizers. The main
+// thread goes this deep: some 16 KiB, or 70 KiB sanitized, which even a
+// 256 KiB stack holds beside the 128 KiB that Linux may give the arguments and
+// environment. A deeper event is decoded again on a thread with a stack sized
+// for the larger limit. RFC 8259 lets a decoder bound the depth.
+constexpr std::size_t main_stack_max_depth = 256;
 constexpr std::size_t deep_max_depth = 1'000'000;
 constexpr std::size_t deep_stack_bytes = std::size_t{1} << 30;  // reserved, touched only as deep as used
-
-// Stack the parser takes per nesting level, with room to spare: measured at
-// 64 bytes in an optimised build and at about 270 under the sanitizers.
-constexpr std::size_t stack_bytes_per_level = 512;
-
-// How deep the main thread's stack lets the parser go. A quarter of it is
-// the decoder's: Linux lets the arguments and environment take up to another
-// quarter (at least 128 KiB), and the frames beneath the decoder need some.
-// Asked of the system once: the stack's size does not change while we run.
-std::size_t main_stack_max_depth() {
-    static const std::size_t max_depth =
-        std::min(shallow_max_depth, platform::main_thread_stack_bytes() / 4 / stack_bytes_per_level);
-    return max_depth;
-}
 
 // Where the value that starts next belongs: which member of the event, or of
 // its tool_input, it is the value of. Only those two levels are followed.
@@ -308,7 +295,7 @@ DecodeResult decode_with_depth(std::string_view text, std::size_t max_depth) {
 }
 
 DecodeResult decode_at_any_depth(std::string_view text) {
-    DecodeResult result = decode_with_depth(text, main_stack_max_depth());
+    DecodeResult result = decode_with_depth(text, main_stack_max_depth);
     if (result.too_deep) {
         const bool ran = platform::run_on_large_stack(
             deep_stack_bytes, [&] { result = decode_with_depth(text, deep_max_depth); });

@@ -59,11 +59,6 @@ void touch(const std::string& path);
 // the process (where the system would end it).
 void ignore_broken_pipes() noexcept;
 
-// How far the main thread's stack may grow: its resource limit on POSIX
-// systems, the reservation in the program's header on Windows; SIZE_MAX when
-// the system sets no limit.
-std::size_t main_thread_stack_bytes();
-
 // Runs the work on a thread with a stack of the given size and waits for it.
 // Returns false when no such thread could be started or the work threw.
 bool run_on_large_stack(std::size_t stack_bytes, const std::function<void()>& work);

@@ -7,7 +7,6 @@
 
 #include <climits>
 #include <csignal>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,7 +16,6 @@
 #include <poll.h>
 #include <pthread.h>
 #include <pwd.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -206,13 +204,6 @@ void touch(const std::string& path) {
 void ignore_broken_pipes() noexcept {
     // Fails only for an invalid signal number, which SIGPIPE is not.
     std::signal(SIGPIPE, SIG_IGN);
-}
-
-std::size_t main_thread_stack_bytes() {
-    struct rlimit limit {};
-    check(::getrlimit(RLIMIT_STACK, &limit), "getrlimit");
-    if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > SIZE_MAX) return SIZE_MAX;
-    return static_cast<std::size_t>(limit.rlim_cur);
 }
 
 bool run_thread_with_stack(std::size_t stack_bytes, const std::function<void()>& body) {

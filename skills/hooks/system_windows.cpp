@@ -209,15 +209,6 @@ void ignore_broken_pipes() noexcept {
     // Windows has no signal for a broken pipe: the write fails.
 }
 
-std::size_t main_thread_stack_bytes() {
-    const HMODULE program = ::GetModuleHandleW(nullptr);
-    if (program == nullptr) throw_last_error("GetModuleHandleW");
-    const auto* image = reinterpret_cast<const unsigned char*>(program);
-    const auto* dos_header = reinterpret_cast<const IMAGE_DOS_HEADER*>(image);
-    const auto* nt_headers = reinterpret_cast<const IMAGE_NT_HEADERS*>(image + dos_header->e_lfanew);
-    return static_cast<std::size_t>(nt_headers->OptionalHeader.SizeOfStackReserve);
-}
-
 bool run_thread_with_stack(std::size_t stack_bytes, const std::function<void()>& body) {
     const auto start = [](LPVOID argument) -> DWORD {
         (*static_cast<const std::function<void()>*>(argument))();
