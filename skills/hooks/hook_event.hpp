@@ -16,7 +16,8 @@ struct JsonValueSummary {
     JsonKind kind = JsonKind::missing;
     // null, false, a number equal to zero, "", [] and {} are empty.
     bool empty = true;
-    // The decoded text when kind is string.
+    // The decoded text when kind is string. A lone UTF-16 surrogate escape,
+    // which has no UTF-8 form, is decoded as NUL (parser_refusals.hpp).
     std::string text;
 };
 

@@ -212,9 +212,9 @@ TEST(BashCommand, ReachedThroughEventResolutionWithJsonEscapes) {
     EXPECT_EQ(resolution_outcome(bash_event(R"(\"C:\\Tools\\TolVex.exe\" auth)")), "tvx-auth");
     EXPECT_EQ(resolution_outcome(bash_event(R"(tolvex\u200Bauth)")), absent);
     EXPECT_EQ(resolution_outcome(bash_event(R"(tolvex\u0000auth)")), absent);
-    // A lone surrogate escape never reaches recognition: the decoder refuses it.
-    EXPECT_EQ(resolution_outcome(bash_event(R"(tolvex auth\ud800)")), not_json);
-    EXPECT_EQ(resolution_outcome(bash_event(R"(tolvex auth\udc00)")), not_json);
+    // A lone surrogate escape is one ordinary character: neither space nor letter.
+    EXPECT_EQ(resolution_outcome(bash_event(R"(tolvex auth\ud800)")), absent);
+    EXPECT_EQ(resolution_outcome(bash_event(R"(tolvex auth login \ud83d)")), "tvx-auth");
 }
 
 }  // namespace

@@ -50,6 +50,58 @@ INSTANTIATE_TEST_SUITE_P(
         DecodingCase{"EscapedSurrogatePair", "\"\\ud83d\\ude00\"", true}),
     [](const ::testing::TestParamInfo<DecodingCase>& test) { return test.param.name; });
 
+// Grammatical texts that Boost.JSON refuses on its own: lone UTF-16 surrogate
+// escapes and exponents beyond its int.
+struct RefusedByBoostCase {
+    const char* name;
+    std::string text;
+    std::string outcome;
+};
+
+class RefusedByBoost : public ::testing::TestWithParam<RefusedByBoostCase> {};
+
+TEST_P(RefusedByBoost, DecodesAsRfc8259Allows) {
+    EXPECT_EQ(resolution_outcome(GetParam().text), GetParam().outcome) << GetParam().text;
+}
+
+std::string skill_event_with(const std::string& member) {
+    return R"({"tool_name":"Skill","tool_input":{"skill":"tvx-auth"},)" + member + "}";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rfc8259, RefusedByBoost,
+    ::testing::Values(
+        RefusedByBoostCase{"LoneLeadingSurrogate", skill_event_with(R"("tool_response":"\ud800")"), "tvx-auth"},
+        RefusedByBoostCase{"LoneTrailingSurrogate", skill_event_with(R"("tool_response":"\udc00x")"), "tvx-auth"},
+        RefusedByBoostCase{"LeadingSurrogateBeforeAnotherEscape", skill_event_with(R"("r":"\ud834\u0041")"),
+                           "tvx-auth"},
+        RefusedByBoostCase{"LeadingSurrogateBeforeAPair", skill_event_with(R"("r":"\uD83D\uD83D\uDE00")"), "tvx-auth"},
+        RefusedByBoostCase{"LoneSurrogateAfterAnEscapedBackslash", skill_event_with(R"("r":"\\\ud800\\ud800")"),
+                           "tvx-auth"},
+        RefusedByBoostCase{"LoneSurrogateInAKey", skill_event_with(R"("\udfff":1)"), "tvx-auth"},
+        RefusedByBoostCase{"LoneSurrogateInToolName", R"({"tool_name":"Skill\ud800","tool_input":{"skill":"x"}})",
+                           std::string(absent)},
+        RefusedByBoostCase{"LoneSurrogateInMcpToolName", R"({"tool_name":"mcp__tolvex__auth_logout\udbff"})",
+                           std::string(absent)},
+        // No UTF-8 form: the name reads as one holding NUL, which is never reported.
+        RefusedByBoostCase{"LoneSurrogateInSkillName", R"({"tool_name":"Skill","tool_input":{"skill":"tvx\ud800"}})",
+                           std::string("tvx\0", 4)},
+        RefusedByBoostCase{"ExponentOf2To31", skill_event_with(R"("x":1e2147483648)"), "tvx-auth"},
+        RefusedByBoostCase{"NegativeExponentOf2To32", skill_event_with(R"("x":-1E+4294967296)"), "tvx-auth"},
+        RefusedByBoostCase{"HugeExponentOfZero", skill_event_with(R"("x":[0e99999999999999999999])"), "tvx-auth"},
+        RefusedByBoostCase{"ExponentBeyondIntWithTheDigitsScale",
+                           skill_event_with(R"("x":12345678901234567890123e2147483647,"y":0.5e-2147483648)"),
+                           "tvx-auth"},
+        RefusedByBoostCase{"ZeroWithHugeExponentIsEmpty", R"({"tool_name":"Skill","tool_input":0e99999999999})",
+                           std::string(absent)},
+        RefusedByBoostCase{"NonZeroWithHugeExponentIsNotEmpty", R"({"tool_name":"Skill","tool_input":1e-99999999999})",
+                           std::string(malformed)},
+        RefusedByBoostCase{"TruncatedAfterALoneSurrogate", R"({"tool_name":"Skill","r":"\ud800)",
+                           std::string(not_json)},
+        RefusedByBoostCase{"HugeExponentThenGarbage", R"({"tool_name":"Skill","x":1e99999999999x})",
+                           std::string(not_json)}),
+    [](const ::testing::TestParamInfo<RefusedByBoostCase>& test) { return test.param.name; });
+
 TEST(Decoding, ReportsTheKindOfTheTopLevelValue) {
     EXPECT_EQ(decode_event("[1]")->kind, JsonKind::array);
     EXPECT_EQ(decode_event("\"s\"")->kind, JsonKind::string);
