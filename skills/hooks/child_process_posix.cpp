@@ -153,21 +153,22 @@ private:
 void keep_children_for_reaping() {
     struct sigaction action {};
     action.sa_handler = SIG_DFL;
-    check(::sigemptyset(&action.sa_mask), "sigemptyset");
+    check(sigemptyset(&action.sa_mask), "sigemptyset");
     check(::sigaction(SIGCHLD, &action, nullptr), "sigaction");
 }
 
 // The tool starts as a shell would start it: every signal at its default
 // action, none blocked, whatever the agent left ignored or blocked.
+// (The signal-set calls stay unqualified: macOS defines them as macros.)
 void reset_signals_in_child(SpawnAttributes& attributes) {
     sigset_t all;
-    check(::sigfillset(&all), "sigfillset");
+    check(sigfillset(&all), "sigfillset");
     // These two are always at their default; no system is asked to set them.
-    check(::sigdelset(&all, SIGKILL), "sigdelset");
-    check(::sigdelset(&all, SIGSTOP), "sigdelset");
+    check(sigdelset(&all, SIGKILL), "sigdelset");
+    check(sigdelset(&all, SIGSTOP), "sigdelset");
     check_status(::posix_spawnattr_setsigdefault(attributes.get(), &all), "posix_spawnattr_setsigdefault");
     sigset_t none;
-    check(::sigemptyset(&none), "sigemptyset");
+    check(sigemptyset(&none), "sigemptyset");
     check_status(::posix_spawnattr_setsigmask(attributes.get(), &none), "posix_spawnattr_setsigmask");
     attributes.add_flags(POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 }
