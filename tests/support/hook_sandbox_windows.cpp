@@ -19,25 +19,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-[[noreturn]] void throw_last_error(const char* what) {
-    throw std::system_error(static_cast<int>(::GetLastError()), std::system_category(), what);
-}
-
-class Handle {
-public:
-    explicit Handle(HANDLE handle = nullptr) : handle_(handle) {}
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    ~Handle() { reset(); }
-    HANDLE get() const { return handle_; }
-    void reset(HANDLE handle = nullptr) {
-        if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
-        handle_ = handle;
-    }
-
-private:
-    HANDLE handle_;
-};
+using platform::Handle;
+using platform::throw_last_error;
 
 fs::path own_folder() {
     std::wstring path(32768, L'\0');
