@@ -5,8 +5,9 @@
 //
 // Paths are UTF-8 strings in the platform's native form; on Windows a
 // surrogate that pairs with nothing, which names there may hold, keeps the
-// three bytes UTF-8 would give its code point (the form called WTF-8). A failed system call
-// is thrown as std::system_error, any other failure as std::runtime_error.
+// three bytes UTF-8 would give its code point (the form called WTF-8). A
+// failed system call is thrown as std::system_error, any other failure as
+// std::runtime_error.
 #pragma once
 
 #include "input_text.hpp"
