@@ -5,7 +5,6 @@
 
 #include "platform.hpp"
 
-#include <optional>
 #include <string>
 #include <string_view>
 

@@ -205,7 +205,6 @@ std::string home_directory() {
     return profile_directory_of_current_user();
 }
 
-
 std::string parent_directory(std::string_view path) { return windows_paths::parent_directory(path); }
 
 std::string join_path(std::string_view folder, std::string_view name) { return windows_paths::join(folder, name); }
