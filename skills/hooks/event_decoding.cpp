@@ -8,6 +8,7 @@
 #include <boost/json/basic_parser_impl.hpp>
 #include <boost/json/src.hpp>  // compiled in here, once, so the hook needs no Boost library at run time
 
+#include <algorithm>
 #include <cstddef>
 #include <limits>
 #include <string>
@@ -27,30 +28,30 @@ constexpr std::size_t main_stack_max_depth = 256;
 constexpr std::size_t deep_max_depth = 1'000'000;
 constexpr std::size_t deep_stack_bytes = std::size_t{1} << 30;  // reserved, touched only as deep as used
 
-// Where the value that starts next belongs: which member of the event, or of
-// its tool_input, it is the value of. Only those two levels are followed.
+// Where the value that starts next belongs: which kept member of the event,
+// or of its tool_input, it is the value of (null: none). Only those two
+// levels are followed.
 class MemberCursor {
 public:
-    enum class Member : unsigned char { none, tool_name, tool_input, command, skill };
-
     // The member whose value starts next.
-    Member member_of_next_value() const {
+    const KeptMember* member_of_next_value() const {
         switch (level()) {
             case Level::event: return top_member_;
             case Level::tool_input: return input_member_;
             case Level::elsewhere: break;
         }
-        return Member::none;
+        return nullptr;
     }
-    // Whether the keys read now may name a member that resolution reads.
+    // Whether the keys read now may name a kept member.
     bool reads_keys() const { return level() != Level::elsewhere; }
 
     // A container opens as the value of member_of_next_value().
     void open_container(JsonKind kind) {
-        const Member member = member_of_next_value();
+        const KeptMember* member = member_of_next_value();
         if (depth_ == 0) top_is_object_ = kind == JsonKind::object;
-        // Only an object has members; an array's elements are never command or skill.
-        if (depth_ == 1) in_tool_input_ = member == Member::tool_input && kind == JsonKind::object;
+        // Only an object has members; an array's elements are never members of tool_input.
+        if (depth_ == 1)
+            in_tool_input_ = member != nullptr && member->summary == &HookEvent::tool_input && kind == JsonKind::object;
         ++depth_;
     }
     void close_container() {
@@ -60,23 +61,20 @@ public:
     std::size_t depth() const { return depth_; }
 
     // The whole key of the member whose value comes next.
-    // `complete` is false for a key too long to be any of their names.
+    // `complete` is false for a key too long to be any kept member's name.
     void name_next_member(std::string_view key, bool complete) {
-        if (level() == Level::event) {
-            top_member_ = !complete              ? Member::none
-                          : key == "tool_name"  ? Member::tool_name
-                          : key == "tool_input" ? Member::tool_input
-                                                : Member::none;
-        } else if (level() == Level::tool_input) {
-            input_member_ = !complete           ? Member::none
-                            : key == "command" ? Member::command
-                            : key == "skill"   ? Member::skill
-                                               : Member::none;
-        }
+        if (level() == Level::event) top_member_ = complete ? kept_member(MemberPlace::event, key) : nullptr;
+        if (level() == Level::tool_input) input_member_ = complete ? kept_member(MemberPlace::tool_input, key) : nullptr;
     }
 
 private:
     enum class Level : unsigned char { event, tool_input, elsewhere };
+
+    static const KeptMember* kept_member(MemberPlace place, std::string_view name) {
+        for (const KeptMember& member : kept_members)
+            if (member.place == place && member.name == name) return &member;
+        return nullptr;
+    }
 
     // Directly in the event object, directly in its tool_input object, or elsewhere.
     Level level() const {
@@ -88,8 +86,8 @@ private:
     std::size_t depth_ = 0;
     bool top_is_object_ = false;
     bool in_tool_input_ = false;
-    Member top_member_ = Member::none;
-    Member input_member_ = Member::none;
+    const KeptMember* top_member_ = nullptr;
+    const KeptMember* input_member_ = nullptr;
 };
 
 // The handler of Boost's parser: follows the members with a MemberCursor and
@@ -170,10 +168,12 @@ public:
     bool on_comment(json::string_view, json::error_code&) { return true; }
 
 private:
-    using Member = MemberCursor::Member;
-
-    // Longest member name of interest is "tool_input"; longer keys are never kept whole.
-    static constexpr std::size_t longest_member_name = 10;
+    // Longer keys are never kept whole.
+    static constexpr std::size_t longest_member_name = [] {
+        std::size_t longest = 0;
+        for (const KeptMember& member : kept_members) longest = std::max(longest, member.name.size());
+        return longest;
+    }();
 
     // A string or a number that has begun and not yet ended; the two never overlap.
     struct OpenScalar {
@@ -191,31 +191,20 @@ private:
         key_.append(part.data(), part.size());
     }
 
-    JsonValueSummary* summary_of(Member member) {
-        switch (member) {
-            case Member::tool_name: return &event_.tool_name;
-            case Member::tool_input: return &event_.tool_input;
-            case Member::command: return &event_.command;
-            case Member::skill: return &event_.skill;
-            case Member::none: break;
-        }
-        return nullptr;
-    }
-
     // A later tool_input replaces the earlier one, with all its members.
     void forget_tool_input_members() {
-        event_.command = {};
-        event_.skill = {};
+        for (const KeptMember& member : kept_members)
+            if (member.place == MemberPlace::tool_input) event_.*member.summary = {};
     }
 
     // Called at the start of every value. A repeated member replaces what came
     // before it. Returns the summary the value goes into, or null.
     JsonValueSummary* begin_value(JsonKind kind) {
         if (cursor_.depth() == 0) event_.kind = kind;
-        const Member member = cursor_.member_of_next_value();
-        JsonValueSummary* target = summary_of(member);
-        if (target == nullptr) return nullptr;
-        if (member == Member::tool_input) forget_tool_input_members();
+        const KeptMember* member = cursor_.member_of_next_value();
+        if (member == nullptr) return nullptr;
+        JsonValueSummary* target = &(event_.*member->summary);
+        if (target == &event_.tool_input) forget_tool_input_members();
         *target = JsonValueSummary{kind, true, {}};
         return target;
     }

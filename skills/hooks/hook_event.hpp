@@ -1,6 +1,7 @@
 // The hook event as resolution sees it: the kind of the decoded value and the
-// three members resolution reads. Everything else in the event is validated
-// by the decoder and then forgotten, so a huge tool response costs no memory.
+// members resolution reads (kept_members below). Everything else in the event
+// is validated by the decoder and then forgotten, so a huge tool response
+// costs no memory.
 #pragma once
 
 #include <optional>
@@ -28,6 +29,24 @@ struct HookEvent {
     // Members of tool_input; missing unless tool_input is an object.
     JsonValueSummary command;
     JsonValueSummary skill;
+};
+
+// Where a kept member stands: directly in the event object, or directly in
+// its tool_input object.
+enum class MemberPlace : unsigned char { event, tool_input };
+
+struct KeptMember {
+    MemberPlace place;
+    std::string_view name;
+    JsonValueSummary HookEvent::*summary;
+};
+
+// The one list of what decoding keeps; every rule of resolution reads only these.
+inline constexpr KeptMember kept_members[] = {
+    {MemberPlace::event, "tool_name", &HookEvent::tool_name},
+    {MemberPlace::event, "tool_input", &HookEvent::tool_input},
+    {MemberPlace::tool_input, "command", &HookEvent::command},
+    {MemberPlace::tool_input, "skill", &HookEvent::skill},
 };
 
 // Decodes one RFC 8259 text. Returns nothing when the text is not exactly one
