@@ -32,8 +32,8 @@ InputText read_standard_input();
 // links are not resolved.
 std::string own_executable_path();
 
-// The current user's home directory: HOME (USERPROFILE on Windows) when set
-// and not empty, else the account's.
+// The current user's home directory: HOME (USERPROFILE on Windows) when it
+// is an absolute path, else the account's.
 std::string home_directory();
 
 // Lexical path operations by this system's rules (path_rules.hpp); the file
@@ -59,8 +59,9 @@ bool exists(const std::string& path);
 std::optional<FileTime> modification_time(const std::string& path);
 // Creates the folder and its missing parents; an existing folder is no error.
 void create_directories(const std::string& path);
-// Sets both times of an existing file to now, content untouched, or creates it empty.
-void touch(const std::string& path);
+// Sets both times of the file to `time`, content untouched, creating it
+// empty where nothing is there.
+void touch(const std::string& path, FileTime time);
 
 // From now on, writing to a pipe that nobody reads fails instead of ending
 // the process (where the system would end it).

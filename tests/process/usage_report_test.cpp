@@ -185,6 +185,21 @@ TEST_F(UsageReport, AHookReachedThroughASymlinkUsesTheToolBesideTheLink) {
     EXPECT_FALSE(fs::exists(sandbox.bin() / "ran-in-bin"));
 }
 
+#if defined(__linux__)
+// Started by fexecve or execveat, the hook is given "/dev/fd/N" as its path,
+// and a shell can do the same through the folders of descriptors.
+TEST_F(UsageReport, AHookStartedThroughADescriptorUsesTheToolBesideItsFile) {
+    sandbox.install_standin();
+    for (const char* folder : {"/dev/fd", "/proc/self/fd"}) {
+        fs::remove_all(sandbox.home() / ".tolvex");
+        sandbox.write_script("through-a-descriptor", std::string("exec 3<\"$(dirname \"$0\")/report_skill_usage\"; exec ") +
+                                                         folder + "/3");
+        expect_silent_success(sandbox.run(skill_event(folder), InputMode::file, {}, sandbox.bin() / "through-a-descriptor"));
+    }
+    EXPECT_EQ(sandbox.recorded_uses(), (std::vector<std::string>{"/dev/fd", "/proc/self/fd"}));
+}
+#endif
+
 TEST_F(UsageReport, AMissingToolFailsQuietly) {
     expect_silent_success(sandbox.run(skill_event("tvx-auth")));
 }
@@ -194,6 +209,8 @@ TEST_F(UsageReport, NamesThatCannotBePassedSafelyAreNeverReported) {
     for (const std::string& name : {std::string("tvx-auth\0evil", 13), std::string("--help"), std::string("-x")}) {
         expect_silent_success(sandbox.run(skill_event(name)));
         EXPECT_FALSE(fs::exists(sandbox.bin() / "args")) << name;
+        // Nor is a marker written for a use that is never reported.
+        EXPECT_FALSE(fs::exists(sandbox.marker_folder())) << name;
     }
 }
 
