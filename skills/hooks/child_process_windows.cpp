@@ -16,6 +16,8 @@
 namespace skillhook::platform {
 namespace {
 
+constexpr int pipe_name_attempts = 8;
+
 // A pipe name that no other process can foresee: one that another made first
 // would be its pipe, not ours to read.
 std::wstring unforeseeable_pipe_name() {
@@ -47,7 +49,7 @@ public:
             if (own_end_.valid()) break;
             // Taken already: by chance once in 2^128 times, else by a process that saw it. Another name, then.
             const DWORD error = ::GetLastError();
-            if ((error != ERROR_ACCESS_DENIED && error != ERROR_PIPE_BUSY) || attempt == 8)
+            if ((error != ERROR_ACCESS_DENIED && error != ERROR_PIPE_BUSY) || attempt == pipe_name_attempts)
                 throw_error(error, "CreateNamedPipeW");
         }
         event_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));

@@ -42,7 +42,7 @@ std::string current_directory() {
 }
 
 std::string make_absolute(std::string path) {
-    if (posix_paths::is_absolute(path)) return path;
+    if (!path.empty() && path.front() == '/') return path;
     return join_path(current_directory(), path);
 }
 
@@ -155,7 +155,7 @@ std::string home_directory() {
     // would land in the working directory, inside the user's project.
     if (const char* home = std::getenv("HOME"); home != nullptr && posix_paths::is_absolute(home)) return home;
     if (std::optional<std::string> home = account_home_directory(::getuid())) return *home;
-    throw std::runtime_error("cannot determine the home directory: HOME is unset and the account has none");
+    throw std::runtime_error("cannot determine the home directory: HOME is unset or relative and the account has none");
 }
 
 std::string parent_directory(std::string_view path) { return posix_paths::parent_directory(path); }
