@@ -3,11 +3,12 @@ if(WIN32)
   target_sources(skillhook PRIVATE skills/hooks/system_windows.cpp skills/hooks/child_process_windows.cpp)
   # Windows 10 API level: precise system time, inheritance limited to a handle list.
   target_compile_definitions(skillhook PRIVATE _WIN32_WINNT=0x0A00 WIN32_LEAN_AND_MEAN NOMINMAX)
-  target_link_libraries(skillhook PRIVATE userenv)
+  target_link_libraries(skillhook PRIVATE userenv bcrypt)
   # The stand-in takes its arguments as UTF-16 (wmain), as they arrive.
   target_link_options(tolvex PRIVATE -municode)
 else()
-  target_sources(skillhook PRIVATE skills/hooks/system_posix.cpp skills/hooks/child_process_posix.cpp)
+  target_sources(skillhook PRIVATE skills/hooks/system_posix.cpp skills/hooks/child_process_posix.cpp
+                                   skills/hooks/spawn_setup_posix.cpp)
 endif()
 
 # --- Start-up cost of the hook: its compile and link flags (scripts/bench measures them)

@@ -1,33 +1,25 @@
 // Starting a child process on POSIX systems: posix_spawn, both output pipes
-// drained with poll against one deadline, SIGKILL at the limit.
+// drained with poll until the child has ended, against one deadline, SIGKILL
+// at the limit.
 #include "platform.hpp"
 
 #include "platform_primitives.hpp"
 #include "posix_errors.hpp"
+#include "spawn_setup_posix.hpp"
 
 #include <algorithm>
-#include <charconv>
-#include <climits>
 #include <csignal>
-#include <cstring>
 #include <ctime>
+#include <span>
+#include <vector>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
-#include <sys/resource.h>
+#include <sys/ioctl.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-// glibc 2.34 added the file action that closes every descriptor from a number
-// on; older glibc and musl lack it.
-#if defined(__GLIBC__)
-#if __GLIBC_PREREQ(2, 34)
-#define SKILLHOOK_HAVE_ADDCLOSEFROM 1
-#endif
-#endif
 
 extern char** environ;
 
@@ -83,6 +75,7 @@ public:
     // True once the child has ended and been reaped. ECHILD means the system
     // reaped it already, as it does when SIGCHLD is ignored.
     bool try_reap() {
+        if (pid_ == 0) return true;
         int status = 0;
         pid_t result;
         do result = ::waitpid(pid_, &status, WNOHANG);
@@ -116,36 +109,6 @@ private:
     pid_t pid_;
 };
 
-class SpawnActions {
-public:
-    SpawnActions() { check_status(::posix_spawn_file_actions_init(&actions_), "posix_spawn_file_actions_init"); }
-    SpawnActions(const SpawnActions&) = delete;
-    SpawnActions& operator=(const SpawnActions&) = delete;
-    ~SpawnActions() { ::posix_spawn_file_actions_destroy(&actions_); }
-    posix_spawn_file_actions_t* get() { return &actions_; }
-
-private:
-    posix_spawn_file_actions_t actions_;
-};
-
-class SpawnAttributes {
-public:
-    SpawnAttributes() { check_status(::posix_spawnattr_init(&attributes_), "posix_spawnattr_init"); }
-    SpawnAttributes(const SpawnAttributes&) = delete;
-    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
-    ~SpawnAttributes() { ::posix_spawnattr_destroy(&attributes_); }
-    posix_spawnattr_t* get() { return &attributes_; }
-    void add_flags(int flags) {
-        short current = 0;
-        check_status(::posix_spawnattr_getflags(&attributes_, &current), "posix_spawnattr_getflags");
-        check_status(::posix_spawnattr_setflags(&attributes_, static_cast<short>(current | flags)),
-                     "posix_spawnattr_setflags");
-    }
-
-private:
-    posix_spawnattr_t attributes_;
-};
-
 // An agent that ignores SIGCHLD passes that on through exec, and the system
 // then reaps the tool by itself, leaving its id free for any other process
 // while the hook still waits for it or kills it. With the default disposition
@@ -157,125 +120,54 @@ void keep_children_for_reaping() {
     check(::sigaction(SIGCHLD, &action, nullptr), "sigaction");
 }
 
-// The tool starts as a shell would start it: every signal at its default
-// action, none blocked, whatever the agent left ignored or blocked.
-// (The signal-set calls stay unqualified: macOS defines them as macros.)
-void reset_signals_in_child(SpawnAttributes& attributes) {
-    sigset_t all;
-    check(sigfillset(&all), "sigfillset");
-    // These two are always at their default; no system is asked to set them.
-    check(sigdelset(&all, SIGKILL), "sigdelset");
-    check(sigdelset(&all, SIGSTOP), "sigdelset");
-    check_status(::posix_spawnattr_setsigdefault(attributes.get(), &all), "posix_spawnattr_setsigdefault");
-    sigset_t none;
-    check(sigemptyset(&none), "sigemptyset");
-    check_status(::posix_spawnattr_setsigmask(attributes.get(), &none), "posix_spawnattr_setsigmask");
-    attributes.add_flags(POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-}
-
-#if !defined(__APPLE__)
-void mark_close_on_exec(int fd) {
-    const int flags = ::fcntl(fd, F_GETFD);
-    if (flags == -1) {
-        if (errno == EBADF) return;  // not open
-        throw_errno("fcntl");
-    }
-    if ((flags & FD_CLOEXEC) == 0) check(::fcntl(fd, F_SETFD, flags | FD_CLOEXEC), "fcntl");
-}
-
-// The open descriptors as /proc lists them; false where it cannot be read.
-bool mark_listed_descriptors_close_on_exec() {
-    DIR* listing = ::opendir("/proc/self/fd");
-    if (listing == nullptr) return false;
-    for (;;) {
-        errno = 0;
-        const struct dirent* entry = ::readdir(listing);
-        if (entry == nullptr) break;
-        const char* name = entry->d_name;
-        int fd = -1;
-        const auto [end, error] = std::from_chars(name, name + std::strlen(name), fd);
-        if (error == std::errc() && *end == '\0' && fd > STDERR_FILENO) mark_close_on_exec(fd);
-    }
-    const int read_error = errno;
-    ::closedir(listing);
-    if (read_error != 0) throw std::system_error(read_error, std::generic_category(), "readdir");
-    return true;
-}
-
-// Each descriptor above standard error is made close-on-exec here, where the
-// flag belongs to this process alone, so that exec closes it in the tool.
-// Without /proc every number below the descriptor limit is asked for: at
-// most a few hundred milliseconds for a limit of a million, and only where
-// neither close_range nor /proc is there.
-void mark_inherited_descriptors_close_on_exec() {
-    if (mark_listed_descriptors_close_on_exec()) return;
-    struct rlimit limit {};
-    check(::getrlimit(RLIMIT_NOFILE, &limit), "getrlimit");
-    const int end = static_cast<int>(std::min<rlim_t>(limit.rlim_cur, INT_MAX));
-    for (int fd = STDERR_FILENO + 1; fd < end; ++fd) mark_close_on_exec(fd);
-}
-#endif
-
-#if defined(SKILLHOOK_HAVE_ADDCLOSEFROM)
-// glibc's closefrom action uses close_range (Linux 5.9), and /proc where that
-// is missing (an older kernel, a seccomp filter); with neither, the child
-// fails before exec. An empty range at the top of all descriptor numbers asks
-// for close_range at the cost of one system call.
-bool close_range_works() { return ::close_range(~0U, ~0U, 0) == 0; }
-#endif
-
-// Every descriptor above standard error is closed in the child, whatever the
-// agent left open without close-on-exec.
-void close_other_descriptors_in_child(SpawnActions& actions, SpawnAttributes& attributes) {
-#if defined(__APPLE__)
-    // This flag closes every descriptor that no file action names, standard
-    // input included, which the child is to share with the hook.
-    attributes.add_flags(POSIX_SPAWN_CLOEXEC_DEFAULT);
-    check_status(::posix_spawn_file_actions_addinherit_np(actions.get(), STDIN_FILENO),
-                 "posix_spawn_file_actions_addinherit_np");
-#else
-    (void)attributes;
-#if defined(SKILLHOOK_HAVE_ADDCLOSEFROM)
-    if (close_range_works()) {
-        check_status(::posix_spawn_file_actions_addclosefrom_np(actions.get(), STDERR_FILENO + 1),
-                     "posix_spawn_file_actions_addclosefrom_np");
-        return;
-    }
-#endif
-    (void)actions;
-    mark_inherited_descriptors_close_on_exec();
-#endif
-}
-
-// Reads what is there and drops it; false at end of input.
-bool drain(int fd) {
-    char buffer[65536];
-    const ssize_t count = ::read(fd, buffer, sizeof buffer);
+// Reads what is there and drops it; false at end of input. The buffer is the
+// caller's: the hook may run on a stack of a few dozen kilobytes.
+bool drain(int fd, std::span<char> buffer) {
+    const ssize_t count = ::read(fd, buffer.data(), buffer.size());
     if (count > 0) return true;
     if (count == -1 && (errno == EINTR || errno == EAGAIN)) return true;
     return false;
 }
 
-// Reads both pipes to their end, together, so that a child that fills one
-// never stalls. False when the deadline came first.
-bool drain_until_closed(const Pipe& output, const Pipe& errors, std::chrono::steady_clock::time_point deadline) {
+// Once the tool has ended: what the pipe holds at this moment, and no more.
+void drain_what_is_there(int fd, std::span<char> buffer) {
+    int left = 0;
+    check(::ioctl(fd, FIONREAD, &left), "ioctl");
+    while (left > 0) {
+        const ssize_t count = ::read(fd, buffer.data(), std::min(buffer.size(), static_cast<std::size_t>(left)));
+        if (count == -1 && errno == EINTR) continue;
+        if (count <= 0) return;
+        left -= static_cast<int>(count);
+    }
+}
+
+// Reads both pipes, together, so that a tool that fills one never stalls,
+// until both are closed or the tool has ended and been reaped: a process it
+// started may hold the pipes open for as long as it likes, and is not waited
+// for. The child is asked after every read and every quiet pause, the pauses
+// growing from 5 to 50 ms: the usual tool closes its pipes as it ends, which
+// wakes the hook at once; the pauses bound how late the end of one that
+// leaves them open is seen. False when the deadline came first.
+bool drain_while_running(const Pipe& output, const Pipe& errors, ChildProcess& child, std::span<char> buffer,
+                         std::chrono::steady_clock::time_point deadline) {
     struct pollfd streams[2] = {{output.read_end.get(), POLLIN, 0}, {errors.read_end.get(), POLLIN, 0}};
-    int open_streams = 2;
-    while (open_streams > 0) {
+    int pause_ms = 5;
+    while (streams[0].fd != -1 || streams[1].fd != -1) {
+        if (child.try_reap()) {
+            for (const struct pollfd& stream : streams)
+                if (stream.fd != -1) drain_what_is_there(stream.fd, buffer);
+            return true;
+        }
         const int wait_ms = milliseconds_until(deadline);
         if (wait_ms == 0) return false;
-        const int ready = ::poll(streams, 2, wait_ms);
+        const int ready = ::poll(streams, 2, std::min(wait_ms, pause_ms));
         if (ready == -1) {
             if (errno == EINTR) continue;
             throw_errno("poll");
         }
-        for (struct pollfd& stream : streams) {
-            if (stream.fd == -1 || stream.revents == 0) continue;
-            if (!drain(stream.fd)) {
-                stream.fd = -1;
-                --open_streams;
-            }
-        }
+        if (ready == 0) pause_ms = std::min(pause_ms * 2, 50);
+        for (struct pollfd& stream : streams)
+            if (stream.fd != -1 && stream.revents != 0 && !drain(stream.fd, buffer)) stream.fd = -1;
     }
     return true;
 }
@@ -315,19 +207,22 @@ ChildEnding run_with_time_limit(const std::vector<std::string>& arguments, std::
                  "posix_spawn_file_actions_adddup2");
     check_status(::posix_spawn_file_actions_adddup2(actions.get(), errors.write_end.get(), STDERR_FILENO),
                  "posix_spawn_file_actions_adddup2");
-    close_other_descriptors_in_child(actions, attributes);
+    // The limit holds from here: closing the agent's descriptors can take long.
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    if (!close_other_descriptors_in_child(actions, attributes, deadline)) return ChildEnding::could_not_start;
     reset_signals_in_child(attributes);
     keep_children_for_reaping();
+    std::vector<char> buffer(64 * 1024);
 
     pid_t pid = 0;
     if (::posix_spawn(&pid, argv[0], actions.get(), attributes.get(), argv.data(), environ) != 0)
         return ChildEnding::could_not_start;
     ChildProcess child(pid);
-    const auto deadline = std::chrono::steady_clock::now() + limit;
     output.write_end.reset();
     errors.write_end.reset();
 
-    if (drain_until_closed(output, errors, deadline) && reap_before(child, deadline)) return ChildEnding::ended;
+    if (drain_while_running(output, errors, child, buffer, deadline) && reap_before(child, deadline))
+        return ChildEnding::ended;
     child.kill_and_reap();
     return ChildEnding::killed_at_limit;
 }

@@ -1,33 +1,57 @@
 // Starting a child process on Windows: CreateProcessW with an explicit list
-// of inherited handles, both output pipes read with overlapped I/O and waited
-// for together with the child and the deadline, TerminateProcess at the limit.
+// of inherited handles, in a job of its own; both output pipes read with
+// overlapped I/O and waited for together with the child and the deadline;
+// the job terminated at the limit.
 #include "platform.hpp"
 
 #include "platform_primitives.hpp"
 #include "windows_api.hpp"
 #include "windows_command_line.hpp"
 
-#include <atomic>
+#include <bcrypt.h>
+
+#include <stdexcept>
 #include <vector>
 
 namespace skillhook::platform {
 namespace {
 
+constexpr int pipe_name_attempts = 8;
+
+// A pipe name that no other process can foresee: one that another made first
+// would be its pipe, not ours to read.
+std::wstring unforeseeable_pipe_name() {
+    unsigned char random[16];
+    if (!BCRYPT_SUCCESS(::BCryptGenRandom(nullptr, random, sizeof random, BCRYPT_USE_SYSTEM_PREFERRED_RNG)))
+        throw std::runtime_error("BCryptGenRandom failed");
+    std::wstring name = L"\\\\.\\pipe\\report_skill_usage-";
+    for (const unsigned char byte : random) {
+        name += L"0123456789abcdef"[byte >> 4];
+        name += L"0123456789abcdef"[byte & 0xF];
+    }
+    return name;
+}
+
 // One pipe from the child, read with overlapped I/O so that one thread waits
 // for both pipes, the child and the deadline together. Anonymous pipes cannot
-// be read that way, hence a named pipe with a name of this run's own.
+// be read that way, hence a named pipe with a random name of its own.
 class PipeFromChild {
 public:
     PipeFromChild() {
-        static std::atomic<unsigned> pipes_made{0};
-        const std::wstring name = L"\\\\.\\pipe\\report_skill_usage-" + std::to_wstring(::GetCurrentProcessId()) +
-                                  L"-" + std::to_wstring(pipes_made++);
-        // FIRST_PIPE_INSTANCE: a pipe of that name made by anyone else is a failure, not ours to read.
-        own_end_.reset(::CreateNamedPipeW(name.c_str(),
-                                          PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
-                                          PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
-                                          1, 0, buffer_size, 0, nullptr));
-        if (!own_end_.valid()) throw_last_error("CreateNamedPipeW");
+        std::wstring name;
+        for (int attempt = 1;; ++attempt) {
+            name = unforeseeable_pipe_name();
+            // FIRST_PIPE_INSTANCE: a pipe of that name made by anyone else is a failure, not ours to read.
+            own_end_.reset(::CreateNamedPipeW(
+                name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0, buffer_size, 0,
+                nullptr));
+            if (own_end_.valid()) break;
+            // Taken already: by chance once in 2^128 times, else by a process that saw it. Another name, then.
+            const DWORD error = ::GetLastError();
+            if ((error != ERROR_ACCESS_DENIED && error != ERROR_PIPE_BUSY) || attempt == pipe_name_attempts)
+                throw_error(error, "CreateNamedPipeW");
+        }
         event_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
         if (!event_.valid()) throw_last_error("CreateEventW");
         SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
@@ -62,17 +86,31 @@ public:
         open_ = false;
     }
 
-    // After event() was signalled: drops what was read and reads on.
-    void finish_read() {
+    // After event() was signalled: drops what was read and reads on. The
+    // number of bytes read; 0 at the end.
+    DWORD finish_read() {
         DWORD count = 0;
         if (::GetOverlappedResult(own_end_.get(), &overlapped_, &count, FALSE)) {
             pending_ = false;
             start_read();
-            return;
+            return count;
         }
         if (::GetLastError() != ERROR_BROKEN_PIPE) throw_last_error("ReadFile");
         pending_ = false;
         open_ = false;
+        return 0;
+    }
+
+    // Once the child has ended: takes what the pipe holds at this moment,
+    // without waiting for more.
+    void drain_what_is_there() {
+        DWORD left = 0;
+        if (!open_ || !::PeekNamedPipe(own_end_.get(), nullptr, 0, nullptr, &left, nullptr)) return;
+        while (pending_ && ::WaitForSingleObject(event_.get(), 0) == WAIT_OBJECT_0) {
+            const DWORD count = finish_read();
+            if (count == 0 || count >= left) return;
+            left -= count;
+        }
     }
 
 private:
@@ -126,10 +164,15 @@ private:
     LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
 };
 
-// Owns the started child until it has ended, so that no path leaves it running.
+// Owns the started child until it has ended, so that no path leaves it
+// running. The child is in a job of its own, which whatever it starts joins:
+// killing the job at the limit ends them all. Where the system refuses a job
+// (an agent's job that allows no nesting), the child alone is killed.
 class ChildProcess {
 public:
-    explicit ChildProcess(HANDLE process) : process_(process) {}
+    explicit ChildProcess(HANDLE process) : process_(process), job_(::CreateJobObjectW(nullptr, nullptr)) {
+        if (job_.valid() && !::AssignProcessToJobObject(job_.get(), process_.get())) job_.reset();
+    }
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
     ~ChildProcess() {
@@ -139,18 +182,21 @@ public:
     bool ended() const { return ended_; }
     void mark_ended() { ended_ = true; }
     void kill_and_wait() {
-        ::TerminateProcess(process_.get(), 1);
+        if (!job_.valid() || !::TerminateJobObject(job_.get(), 1)) ::TerminateProcess(process_.get(), 1);
         ::WaitForSingleObject(process_.get(), INFINITE);
         ended_ = true;
     }
 
 private:
     Handle process_;
+    Handle job_;  // closed without killing: what a child that ended in time started lives on
     bool ended_ = false;
 };
 
-// Reads both pipes to their end and waits for the child to end, all on one
-// thread. False when the deadline came first.
+// Reads both pipes and waits for the child to end, all on one thread: until
+// the child has ended and the pipes are closed, or the child has ended and
+// what they hold then is read; what it started may hold them open for as
+// long as it likes, and is not waited for. False when the deadline came first.
 bool wait_for_end(PipeFromChild& output, PipeFromChild& errors, ChildProcess& child,
                   std::chrono::steady_clock::time_point deadline) {
     output.start_read();
@@ -159,8 +205,7 @@ bool wait_for_end(PipeFromChild& output, PipeFromChild& errors, ChildProcess& ch
         std::vector<HANDLE> awaited;
         if (output.open()) awaited.push_back(output.event());
         if (errors.open()) awaited.push_back(errors.event());
-        if (!child.ended()) awaited.push_back(child.handle());
-        if (awaited.empty()) return true;
+        awaited.push_back(child.handle());
         // Checked on every round: a tool that writes without pause keeps an event signalled.
         const DWORD wait_ms = static_cast<DWORD>(milliseconds_until(deadline));
         if (wait_ms == 0) return false;
@@ -175,6 +220,9 @@ bool wait_for_end(PipeFromChild& output, PipeFromChild& errors, ChildProcess& ch
             errors.finish_read();
         } else {
             child.mark_ended();
+            output.drain_what_is_there();
+            errors.drain_what_is_there();
+            return true;
         }
     }
 }
@@ -202,14 +250,16 @@ ChildEnding run_with_time_limit(const std::vector<std::string>& arguments, std::
     startup.lpAttributeList = inherit_only.get();
 
     PROCESS_INFORMATION started{};
-    // CREATE_NO_WINDOW: the tool's output goes to the pipes; it never needs a console window.
-    if (!::CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr, TRUE,
-                          EXTENDED_STARTUPINFO_PRESENT | CREATE_NO_WINDOW, nullptr, nullptr, &startup.StartupInfo,
-                          &started))
-        return ChildEnding::could_not_start;
-    ::CloseHandle(started.hThread);
-    ChildProcess child(started.hProcess);
     const auto deadline = std::chrono::steady_clock::now() + limit;
+    // CREATE_NO_WINDOW: the tool's output goes to the pipes; it never needs a
+    // console window. Suspended until it is in its job, before it can start anything.
+    if (!::CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr, TRUE,
+                          EXTENDED_STARTUPINFO_PRESENT | CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr, nullptr,
+                          &startup.StartupInfo, &started))
+        return ChildEnding::could_not_start;
+    const Handle main_thread(started.hThread);
+    ChildProcess child(started.hProcess);
+    if (::ResumeThread(main_thread.get()) == static_cast<DWORD>(-1)) return ChildEnding::could_not_start;
     output.close_child_end();
     errors.close_child_end();
     input.reset();

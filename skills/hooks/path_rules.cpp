@@ -14,6 +14,18 @@ std::string join_with(std::string_view folder, std::string_view name, std::strin
 
 namespace posix_paths {
 
+bool is_absolute(std::string_view path) { return path.starts_with('/'); }
+
+bool is_through_a_descriptor(std::string_view path) {
+    for (const std::string_view folder : {std::string_view("/dev/fd/"), std::string_view("/proc/self/fd/")}) {
+        if (!path.starts_with(folder)) continue;
+        const std::string_view rest = path.substr(folder.size());
+        const std::size_t digits = rest.find_first_not_of("0123456789");
+        if (!rest.empty() && digits != 0 && (digits == std::string_view::npos || rest[digits] == '/')) return true;
+    }
+    return false;
+}
+
 std::string parent_directory(std::string_view path) {
     const std::size_t slash = path.find_last_of('/');
     if (slash == std::string_view::npos) return ".";
@@ -28,6 +40,13 @@ bool refuses_in_file_name(char byte, bool) { return byte == '/' || byte == '\0';
 }  // namespace posix_paths
 
 namespace windows_paths {
+
+bool is_absolute(std::string_view path) {
+    const auto is_separator = [](char c) { return c == '\\' || c == '/'; };
+    if (path.size() >= 2 && is_separator(path[0]) && is_separator(path[1])) return true;
+    const bool drive = path.size() >= 3 && ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+    return drive && path[1] == ':' && is_separator(path[2]);
+}
 
 std::string parent_directory(std::string_view path) {
     const std::size_t separator = path.find_last_of("\\/");

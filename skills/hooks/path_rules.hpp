@@ -14,6 +14,12 @@ namespace posix_paths {
 std::string parent_directory(std::string_view path);
 // The folder and the name with one "/" between them.
 std::string join(std::string_view folder, std::string_view name);
+// True for a path that names the same file from any working directory: one that starts with "/".
+bool is_absolute(std::string_view path);
+// True for a path through an open descriptor ("/dev/fd/3", "/proc/self/fd/3",
+// and what lies below them), as a program started by fexecve or execveat is
+// given: its folder is no folder of the file's.
+bool is_through_a_descriptor(std::string_view path);
 // True when the byte cannot stand at this place in one file name of a folder
 // (`last`: it is the name's last byte): "/" and NUL.
 bool refuses_in_file_name(char byte, bool last);
@@ -23,6 +29,9 @@ namespace windows_paths {
 // As above, with both separators; a root keeps its separator ("\", "C:\").
 std::string parent_directory(std::string_view path);
 std::string join(std::string_view folder, std::string_view name);
+// A drive and a separator ("C:\", "C:/"), or two separators ("\\server\share",
+// "\\?\C:\"); "\x" and "C:x" depend on the current drive or its folder.
+bool is_absolute(std::string_view path);
 // Besides both separators and NUL: the other characters that Windows
 // forbids in file names (control characters, < > " | ? *), ':', which selects
 // a drive or a stream of another file ("x:$DATA", even a folder through

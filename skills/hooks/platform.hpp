@@ -32,8 +32,8 @@ InputText read_standard_input();
 // links are not resolved.
 std::string own_executable_path();
 
-// The current user's home directory: HOME (USERPROFILE on Windows) when set
-// and not empty, else the account's.
+// The current user's home directory: HOME (USERPROFILE on Windows) when it
+// is an absolute path, else the account's.
 std::string home_directory();
 
 // Lexical path operations by this system's rules (path_rules.hpp); the file
@@ -59,8 +59,9 @@ bool exists(const std::string& path);
 std::optional<FileTime> modification_time(const std::string& path);
 // Creates the folder and its missing parents; an existing folder is no error.
 void create_directories(const std::string& path);
-// Sets both times of an existing file to now, content untouched, or creates it empty.
-void touch(const std::string& path);
+// Sets both times of the file to `time`, content untouched, creating it
+// empty where nothing is there.
+void touch(const std::string& path, FileTime time);
 
 // From now on, writing to a pipe that nobody reads fails instead of ending
 // the process (where the system would end it).
@@ -75,15 +76,17 @@ bool run_on_large_stack(std::size_t stack_bytes, const std::function<void()>& wo
 enum class ChildEnding {
     ended,            // on its own, whatever its status
     killed_at_limit,  // still running at the limit: killed and reaped
-    could_not_start,  // the program could not be started
+    could_not_start,  // the program could not be started, or not before the limit
 };
 
 // Starts arguments[0] with these arguments: no shell, no search of the
 // command path. Its standard output and error are read and dropped; standard
 // input, environment and working directory are this process's own, and no
 // other descriptor is passed on; on POSIX systems every signal is at its
-// default and none is blocked. Returns once the child has ended or, at the
-// limit, has been killed and reaped.
+// default and none is blocked. Returns once the child has ended (processes
+// it started may hold its pipes longer; they are not waited for) or, at the
+// limit, has been killed and reaped; on Windows what it started is killed
+// with it. The limit counts from before the start.
 ChildEnding run_with_time_limit(const std::vector<std::string>& arguments, std::chrono::milliseconds limit);
 
 }  // namespace skillhook::platform

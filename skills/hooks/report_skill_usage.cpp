@@ -7,15 +7,17 @@
 //
 // Exit status:
 //   0  on every handled path: standard input unreadable or not exactly one
-//      JSON text; the call used no skill; a repeat within the window; the use
-//      reported, or the report failed (a missing, failing or hanging tool
-//      never changes the status). Nothing is written.
+//      JSON text; the call used no skill, or one whose name the tool cannot
+//      be given; a repeat within the window; the use reported, or the report
+//      failed (a missing, failing or hanging tool never changes the status).
+//      Nothing is written.
 //   1  the event is malformed: its top-level value is not an object, or a
 //      member that resolution reads has the wrong type; or the user's home
-//      directory cannot be determined (HOME, or USERPROFILE, unset or empty,
-//      and the account has none); or the system fails in resolution or the
-//      duplicate check in some other way. One line on standard error names
-//      the failure.
+//      directory cannot be determined (HOME, or USERPROFILE, unset, empty or
+//      relative, and the account has none); or the system fails in
+//      resolution or the duplicate check in some other way (no memory, an
+//      unreadable password file). One line on standard error names the
+//      failure.
 #include "duplicate_suppression.hpp"
 #include "event_resolution.hpp"
 #include "hook_event.hpp"
@@ -49,6 +51,8 @@ int main() {
     try {
         const std::optional<std::string> skill_name = _resolve_skill_name(*event);
         if (!skill_name || skill_name->empty()) return 0;
+        // A name the tool can never be given is never counted, so it gets no marker either.
+        if (!is_reportable(*skill_name)) return 0;
         if (_is_duplicate(*skill_name)) return 0;
         try {
             _report_usage(*skill_name);

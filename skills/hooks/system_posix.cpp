@@ -132,9 +132,11 @@ InputText read_standard_input() {
 
 std::string own_executable_path() {
 #if defined(__linux__)
-    // The path given to execve, links unresolved; /proc/self/exe would resolve them.
-    if (const auto* started_as = reinterpret_cast<const char*>(::getauxval(AT_EXECFN)); started_as != nullptr)
-        return make_absolute(started_as);
+    // The path given to execve, links unresolved; /proc/self/exe would resolve
+    // them. A program started through a descriptor is given "/dev/fd/N",
+    // whose folder holds no tool: there the file's own path is all there is.
+    const auto* started_as = reinterpret_cast<const char*>(::getauxval(AT_EXECFN));
+    if (started_as != nullptr && !posix_paths::is_through_a_descriptor(started_as)) return make_absolute(started_as);
     return link_target("/proc/self/exe");
 #elif defined(__APPLE__)
     std::uint32_t size = 0;
@@ -149,10 +151,11 @@ std::string own_executable_path() {
 }
 
 std::string home_directory() {
-    // An empty HOME counts as unset, so markers never land in the working directory.
-    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
+    // A HOME that is empty or relative counts as unset: the marker folder
+    // would land in the working directory, inside the user's project.
+    if (const char* home = std::getenv("HOME"); home != nullptr && posix_paths::is_absolute(home)) return home;
     if (std::optional<std::string> home = account_home_directory(::getuid())) return *home;
-    throw std::runtime_error("cannot determine the home directory: HOME is unset and the account has none");
+    throw std::runtime_error("cannot determine the home directory: HOME is unset or relative and the account has none");
 }
 
 std::string parent_directory(std::string_view path) { return posix_paths::parent_directory(path); }
@@ -195,13 +198,18 @@ bool make_folder(const std::string& path) {
     return true;
 }
 
-void touch(const std::string& path) {
-    if (::utimensat(AT_FDCWD, path.c_str(), nullptr, 0) == 0) return;
+void touch(const std::string& path, FileTime time) {
+    const struct timespec stamp {static_cast<time_t>(time.seconds), static_cast<long>(time.nanoseconds)};
+    const struct timespec times[2] = {stamp, stamp};
+    if (::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0) return;
     if (errno != ENOENT) throw_errno("utimensat");
     // O_NOFOLLOW: a dangling symbolic link is never followed to create a file elsewhere.
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0666);
     check(fd, "open");
+    const int stamped = ::futimens(fd, times);
+    const int stamp_error = errno;
     check(::close(fd), "close");
+    if (stamped == -1) throw std::system_error(stamp_error, std::generic_category(), "futimens");
 }
 
 void ignore_broken_pipes() noexcept {

@@ -32,6 +32,12 @@ FileTime to_file_time(const FILETIME& time) {
     return {seconds, rest * 100};
 }
 
+FILETIME to_windows_file_time(FileTime time) {
+    const std::int64_t ticks = time.seconds * ticks_per_second + time.nanoseconds / 100 + unix_epoch_in_ticks;
+    const auto ticks_since_1601 = static_cast<std::uint64_t>(ticks);
+    return {static_cast<DWORD>(ticks_since_1601 & 0xFFFFFFFF), static_cast<DWORD>(ticks_since_1601 >> 32)};
+}
+
 constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // Opens whatever is at the path, following links; folders too.
@@ -199,9 +205,12 @@ std::string own_executable_path() {
 }
 
 std::string home_directory() {
-    // An empty USERPROFILE counts as unset, so markers never land in the working directory.
-    if (const auto profile = environment_variable(L"USERPROFILE"); profile && !profile->empty())
-        return to_utf8(*profile);
+    // A USERPROFILE that is empty or relative counts as unset: the marker
+    // folder would land in the working directory, inside the user's project.
+    if (const auto profile = environment_variable(L"USERPROFILE"); profile) {
+        const std::string home = to_utf8(*profile);
+        if (windows_paths::is_absolute(home)) return home;
+    }
     return profile_directory_of_current_user();
 }
 
@@ -247,13 +256,12 @@ bool make_folder(const std::string& path) {
     return true;
 }
 
-void touch(const std::string& path) {
+void touch(const std::string& path, FileTime time) {
     const std::wstring wide = to_utf16(path);
+    const FILETIME stamp = to_windows_file_time(time);
     const Handle existing(open_existing(wide, FILE_WRITE_ATTRIBUTES));
     if (existing.valid()) {
-        FILETIME now;
-        ::GetSystemTimePreciseAsFileTime(&now);
-        check(::SetFileTime(existing.get(), nullptr, &now, &now), "SetFileTime");
+        check(::SetFileTime(existing.get(), nullptr, &stamp, &stamp), "SetFileTime");
         return;
     }
     if (::GetLastError() != ERROR_FILE_NOT_FOUND) throw_last_error("CreateFileW");
@@ -261,6 +269,7 @@ void touch(const std::string& path) {
     const Handle created(::CreateFileW(wide.c_str(), GENERIC_WRITE, share_all, nullptr, CREATE_NEW,
                                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!created.valid()) throw_last_error("CreateFileW");
+    check(::SetFileTime(created.get(), nullptr, &stamp, &stamp), "SetFileTime");
 }
 
 void ignore_broken_pipes() noexcept {

@@ -4,11 +4,12 @@
 
 namespace skillhook {
 
+bool is_reportable(std::string_view skill_name) {
+    return skill_name.find('\0') == std::string_view::npos && !skill_name.starts_with('-');
+}
+
 void _report_usage(const std::string& skill_name) {
-    // An argument ends at its first NUL; the tool would receive another name.
-    if (skill_name.find('\0') != std::string::npos) throw ReportFailed("the skill name holds a NUL character");
-    // The tool would read such a name as an option of its own.
-    if (skill_name.starts_with('-')) throw ReportFailed("the skill name begins with '-'");
+    if (!is_reportable(skill_name)) throw ReportFailed("the skill name cannot be given to the tool as it is");
 
     const std::string folder = platform::parent_directory(platform::own_executable_path());
     std::string tolvex_cmd = platform::join_path(folder, "tolvex.exe");

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace skillhook {
 
@@ -16,10 +17,15 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// Whether the name can be given to the tool as it is: an argument ends at its
+// first NUL, so the tool would receive another name, and one that begins
+// with '-' would be read as an option of the tool's own.
+bool is_reportable(std::string_view skill_name);
+
 // Runs `tolvex skills report-usage <skill_name>` from the hook's own folder
 // and waits for it, at most report_time_limit; the tool's output and status
-// are ignored. Throws ReportFailed, or std::system_error when the system
-// fails on the way.
+// are ignored. Throws ReportFailed (a name that is not reportable included),
+// or std::system_error when the system fails on the way.
 void _report_usage(const std::string& skill_name);
 
 }  // namespace skillhook

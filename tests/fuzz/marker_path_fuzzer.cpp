@@ -2,10 +2,12 @@
 // included, by the rules of both systems.
 //
 // Properties: the file name is ".dedup_" and the unchanged name exactly when
-// the system can hold that, else ".dedup-" and an encoding; either way it
-// holds no byte the system refuses there, and decoding it gives the name back,
-// so two names never share a marker. The path names that file directly in the
-// marker folder, read lexically (every "." and ".." resolved).
+// the system can hold that, else ".dedup-" and an encoding; decoding it gives
+// the name back, so two names never share a marker. Where that would be
+// longer than a file name may be, it is ".dedup=" and 64 hexadecimal digits
+// instead. Either way it holds no byte the system refuses there, and the path
+// names that file directly in the marker folder, read lexically (every "."
+// and ".." resolved).
 #include "duplicate_suppression.hpp"
 #include "fuzz_check.hpp"
 #include "path_rules.hpp"
@@ -52,10 +54,21 @@ std::optional<std::string> decoded(std::string_view file_name) {
 
 void check_file_name(const std::string& name, skillhook::FileNameRule refuses) {
     bool holdable = true;
-    for (std::size_t i = 0; i < name.size(); ++i) holdable = holdable && !refuses(name[i], i + 1 == name.size());
+    std::size_t encoded_size = 7;  // ".dedup-"
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const bool refused = refuses(name[i], i + 1 == name.size());
+        holdable = holdable && !refused;
+        encoded_size += refused || name[i] == '%' ? std::size_t{3} : std::size_t{1};
+    }
+    const std::size_t readable_size = holdable ? 7 + name.size() : encoded_size;
     const std::string file_name = skillhook::marker_file_name(name, refuses);
-    FUZZ_CHECK(file_name.starts_with(".dedup_") == holdable);
     for (std::size_t i = 0; i < file_name.size(); ++i) FUZZ_CHECK(!refuses(file_name[i], i + 1 == file_name.size()));
+    if (readable_size > skillhook::longest_file_name) {
+        FUZZ_CHECK(file_name.starts_with(".dedup=") && file_name.size() == 7 + 64);
+        FUZZ_CHECK(file_name.find_first_not_of("0123456789ABCDEF", 7) == std::string::npos);
+        return;
+    }
+    FUZZ_CHECK(file_name.starts_with(".dedup_") == holdable);
     FUZZ_CHECK(decoded(file_name) == name);
 }
 

@@ -31,9 +31,12 @@ TEST_F(HomeDirectory, ComesFromHomeWhenSet) {
     EXPECT_EQ(home_directory(), "/some/where");
 }
 
-TEST_F(HomeDirectory, EmptyOrUnsetHomeFallsBackToTheAccount) {
-    ::setenv("HOME", "", 1);
-    EXPECT_EQ(home_directory(), account_home());
+TEST_F(HomeDirectory, EmptyRelativeOrUnsetHomeFallsBackToTheAccount) {
+    // A relative HOME would put the marker folder into the working directory.
+    for (const char* home : {"", ".", "rel", "rel/home"}) {
+        ::setenv("HOME", home, 1);
+        EXPECT_EQ(home_directory(), account_home()) << home;
+    }
     ::unsetenv("HOME");
     EXPECT_EQ(home_directory(), account_home());
 }

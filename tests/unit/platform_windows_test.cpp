@@ -55,10 +55,12 @@ TEST_F(PlatformWindows, HomeIsUserProfileConvertedToUtf8) {
     EXPECT_EQ(home_directory(), "C:\\Users\\Zo\xC3\xAB \xE6\x97\xA5\xE6\x9C\xAC");
 }
 
-TEST_F(PlatformWindows, WithoutUserProfileHomeIsTheAccountsProfileFolder) {
-    for (const wchar_t* value : {static_cast<const wchar_t*>(nullptr), L""}) {
+TEST_F(PlatformWindows, WithoutAnAbsoluteUserProfileHomeIsTheAccountsProfileFolder) {
+    // A relative one would put the marker folder into the working directory.
+    for (const wchar_t* value : {static_cast<const wchar_t*>(nullptr), L"", L".", L"rel", L"\\rooted", L"C:rel"}) {
         const UserProfileOverride profile(value);
         const std::string home = home_directory();
+        EXPECT_TRUE(utf8_path(home).is_absolute()) << home;
         EXPECT_TRUE(fs::is_directory(utf8_path(home))) << home;
     }
 }
@@ -78,28 +80,23 @@ TEST_F(PlatformWindows, CurrentTimeHasSubMillisecondPrecisionIn100NanosecondStep
     EXPECT_NEAR(static_cast<double>(current_time().seconds), static_cast<double>(system_now.count()), 2.0);
 }
 
-TEST_F(PlatformWindows, TouchCreatesAndRefreshesWithTheCurrentTime) {
+TEST_F(PlatformWindows, TouchCreatesAndRefreshesWithTheTimeGiven) {
     const std::string marker = join_path(utf8_text(folder), ".dedup_\xC3\xA9t\xC3\xA9");  // ".dedup_été"
     const fs::path wide_marker = folder / L".dedup_\u00E9t\u00E9";
 
     EXPECT_FALSE(exists(marker));
-    const FileTime before_create = current_time();
-    touch(marker);
-    const FileTime after_create = current_time();
+    const FileTime created = current_time();
+    touch(marker, created);
     ASSERT_TRUE(fs::is_regular_file(wide_marker)) << "the name did not reach the file system as UTF-16";
     EXPECT_TRUE(exists(marker));
-    // A new file takes its time from the file system's coarser clock, which may lag by a tick.
-    constexpr std::int64_t tick = 20'000'000;
-    EXPECT_GE(nanoseconds_since_epoch(*modification_time(marker)), nanoseconds_since_epoch(before_create) - tick);
-    EXPECT_LE(nanoseconds_since_epoch(*modification_time(marker)), nanoseconds_since_epoch(after_create));
+    // Exactly: the clock and the file system both count in 100-ns steps.
+    EXPECT_EQ(nanoseconds_since_epoch(*modification_time(marker)), nanoseconds_since_epoch(created));
 
     std::ofstream(wide_marker) << "kept";
     fs::last_write_time(wide_marker, fs::file_time_type::clock::now() - std::chrono::hours(1));
-    const FileTime before_refresh = current_time();
-    touch(marker);
-    const FileTime after_refresh = current_time();
-    EXPECT_GE(nanoseconds_since_epoch(*modification_time(marker)), nanoseconds_since_epoch(before_refresh));
-    EXPECT_LE(nanoseconds_since_epoch(*modification_time(marker)), nanoseconds_since_epoch(after_refresh));
+    const FileTime refreshed = current_time();
+    touch(marker, refreshed);
+    EXPECT_EQ(nanoseconds_since_epoch(*modification_time(marker)), nanoseconds_since_epoch(refreshed));
     std::ifstream content(wide_marker);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(content), {}), "kept");
 }
@@ -115,7 +112,7 @@ TEST_F(PlatformWindows, ExistsAnswersForAnyKindOfEntryAndMissingParents) {
 
 TEST_F(PlatformWindows, TextThatIsNotUtf8IsAFailure) {
     EXPECT_THROW(exists(utf8_text(folder) + "\\bad\xFF"), std::system_error);
-    EXPECT_THROW(touch(utf8_text(folder) + "\\bad\xC3"), std::system_error);
+    EXPECT_THROW(touch(utf8_text(folder) + "\\bad\xC3", current_time()), std::system_error);
 }
 
 TEST_F(PlatformWindows, CreateDirectoriesMakesParentsAndRefusesAFileInTheWay) {
