@@ -2,11 +2,14 @@
 //   node mock-model.mjs <script.json> <agent command...>
 // The script is a JSON array of tool calls, [name, input, more members of the
 // call where the API needs them], answered one a turn (the next one is the
-// number of tool results the request already holds), then a final text. Both
-// model APIs are served, streamed: Anthropic Messages (POST /v1/messages) and
-// OpenAI Responses (POST /v1/responses). Each request's offered tools and the
-// answer go to standard error, to tell why a case failed. It ends with the
-// agent's exit status.
+// number of tool results the request already holds), then a final text. Every
+// agent's model API is served, streamed: Anthropic Messages (POST /v1/messages),
+// OpenAI Responses (POST /v1/responses), OpenAI Chat Completions (POST
+// /v1/chat/completions, also unstreamed) and Gemini's Generative Language API
+// (POST /v1beta/models/<model>:streamGenerateContent). A request that offers no
+// tools is a side request of the agent's and gets the final text. Each
+// request's offered tools and the answer go to standard error, to tell why a
+// case failed. It ends with the agent's exit status.
 import { spawn } from 'node:child_process';
 import { readFileSync } from 'node:fs';
 import { constants } from 'node:os';
