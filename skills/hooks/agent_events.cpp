@@ -2,14 +2,16 @@
 
 #include "event_resolution.hpp"
 
+#include <cstddef>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace skillhook {
 namespace {
 
-// The rule that reads an agent's tool, and the member of tool_input that rule reads.
+// The rule that reads an agent's tool: the Skill tool's or the Bash tool's.
 enum class Rule : unsigned char { skill_tool, bash_tool };
 
 struct AgentTool {
