@@ -2,11 +2,14 @@
 //   node mock-model.mjs <script.json> <agent command...>
 // The script is a JSON array of tool calls, [name, input, more members of the
 // call where the API needs them], answered one a turn (the next one is the
-// number of tool results the request already holds), then a final text. Both
-// model APIs are served, streamed: Anthropic Messages (POST /v1/messages) and
-// OpenAI Responses (POST /v1/responses). Each request's offered tools and the
-// answer go to standard error, to tell why a case failed. It ends with the
-// agent's exit status.
+// number of tool results the request already holds), then a final text. Every
+// agent's model API is served, streamed: Anthropic Messages (POST /v1/messages),
+// OpenAI Responses (POST /v1/responses), OpenAI Chat Completions (POST
+// /v1/chat/completions, also unstreamed) and Gemini's Generative Language API
+// (POST /v1beta/models/<model>:streamGenerateContent). A request that offers no
+// tools is a side request of the agent's and gets the final text. Each
+// request's offered tools and the answer go to standard error, to tell why a
+// case failed. It ends with the agent's exit status.
 import { spawn } from 'node:child_process';
 import { readFileSync } from 'node:fs';
 import { constants } from 'node:os';
@@ -25,7 +28,7 @@ function nextStep(toolResults, offered) {
 function anthropicAnswer(request) {
   const results = request.messages.flatMap((m) => (Array.isArray(m.content) ? m.content : []))
     .filter((block) => block.type === 'tool_result').length;
-  const step = nextStep(results, request.tools ?? []);
+  const step = nextStep(results, offeredTools(request));
   const block = step
     ? [{ type: 'tool_use', id: `toolu_${results}`, name: step[0], input: {} },
        { type: 'input_json_delta', partial_json: JSON.stringify(step[1]) }]
@@ -44,7 +47,7 @@ function anthropicAnswer(request) {
 
 function responsesAnswer(request) {
   const results = (request.input ?? []).filter((item) => item.type?.endsWith('_call_output')).length;
-  const step = nextStep(results, request.tools ?? []);
+  const step = nextStep(results, offeredTools(request));
   const item = step
     ? { type: 'function_call', id: `fc_${results}`, call_id: `call_${results}`, name: step[0],
         arguments: JSON.stringify(step[1]), status: 'completed', ...step[2] }
@@ -60,23 +63,59 @@ function responsesAnswer(request) {
   ])];
 }
 
-const answers = { '/v1/messages': anthropicAnswer, '/v1/responses': responsesAnswer };
+// OpenAI Chat Completions, streamed, or as one JSON answer when the request asks for no stream.
+function chatAnswer(request) {
+  const results = (request.messages ?? []).filter((message) => message.role === 'tool').length;
+  const step = nextStep(results, offeredTools(request));
+  const message = step
+    ? { role: 'assistant', content: null,
+        tool_calls: [{ index: 0, id: `call_${results}`, type: 'function',
+                       function: { name: step[0], arguments: JSON.stringify(step[1]) } }] }
+    : { role: 'assistant', content: 'done' };
+  const finish_reason = step ? 'tool_calls' : 'stop';
+  const usage = { prompt_tokens: 1, completion_tokens: 1, total_tokens: 2 };
+  const answer = { id: `chatcmpl_${results}`, created: 0, model: request.model, usage };
+  if (request.stream !== true)
+    return [step, JSON.stringify({ ...answer, object: 'chat.completion', choices: [{ index: 0, message, finish_reason }] }),
+            'application/json'];
+  const chunk = (choice) => `data: ${JSON.stringify({ ...answer, object: 'chat.completion.chunk', choices: [choice] })}\n\n`;
+  return [step, chunk({ index: 0, delta: message, finish_reason: null }) + chunk({ index: 0, delta: {}, finish_reason }) +
+          'data: [DONE]\n\n'];
+}
+
+// Gemini's Generative Language API: one candidate, streamed as bare data lines.
+function geminiAnswer(request) {
+  const results = (request.contents ?? []).flatMap((c) => c.parts ?? []).filter((part) => part.functionResponse).length;
+  const step = nextStep(results, offeredTools(request));
+  const part = step ? { functionCall: { name: step[0], args: step[1] } } : { text: 'done' };
+  const chunk = { candidates: [{ content: { role: 'model', parts: [part] }, finishReason: 'STOP', index: 0 }],
+                  usageMetadata: { promptTokenCount: 1, candidatesTokenCount: 1, totalTokenCount: 2 } };
+  return [step, `data: ${JSON.stringify(chunk)}\n\n`];
+}
+
+// The names of the tools a request offers, in any of the APIs' forms.
+const offeredTools = (request) => (request.tools ?? []).flatMap((tool) => tool.functionDeclarations ?? [tool])
+  .map((tool) => tool.name ?? tool.function?.name ?? tool.type);
+
+const answers = { '/v1/messages': anthropicAnswer, '/v1/responses': responsesAnswer, '/v1/chat/completions': chatAnswer };
+// Gemini names the model in the path: /v1beta/models/<model>:streamGenerateContent.
+const answerFor = (pathname) =>
+  answers[pathname] ?? (/^\/v1beta\/models\/[^/]+:streamGenerateContent$/.test(pathname) ? geminiAnswer : undefined);
 
 const server = createServer((req, res) => {
   let body = '';
   req.on('data', (chunk) => { body += chunk; });
   req.on('end', () => {
-    const answer = answers[new URL(req.url, 'http://mock').pathname];
+    const answer = answerFor(new URL(req.url, 'http://mock').pathname);
     if (req.method !== 'POST' || !answer) {
       console.error(`mock: ${req.method} ${req.url}: not served`);
       res.writeHead(404).end();
       return;
     }
     const request = JSON.parse(body);
-    const [step, stream] = answer(request);
-    const offered = (request.tools ?? []).map((tool) => tool.name ?? tool.type);
-    console.error(`mock: ${req.url} tools [${offered.join(' ')}] -> ${step ? JSON.stringify(step) : 'text'}`);
-    res.writeHead(200, { 'content-type': 'text/event-stream', 'cache-control': 'no-cache' }).end(stream);
+    const [step, answerText, type = 'text/event-stream'] = answer(request);
+    console.error(`mock: ${req.url} tools [${offeredTools(request).join(' ')}] -> ${step ? JSON.stringify(step) : 'text'}`);
+    res.writeHead(200, { 'content-type': type, 'cache-control': 'no-cache' }).end(answerText);
   });
 });
 

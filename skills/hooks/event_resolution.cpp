@@ -1,5 +1,6 @@
 #include "event_resolution.hpp"
 
+#include "agent_events.hpp"
 #include "bash_command.hpp"
 
 #include <algorithm>
@@ -98,6 +99,11 @@ std::optional<std::string> resolve_bash_tool(const HookEvent& data) {
 
 std::optional<std::string> _resolve_skill_name(const HookEvent& data) {
     if (data.kind != JsonKind::object) throw MalformedEvent("the hook event is not a JSON object");
+    // Gemini CLI, Qwen Code and Copilot CLI name their tools their own way: a
+    // tool call of theirs is put into the form the rules below read, and read
+    // by them (the form holds no other agent's names, so this happens once).
+    if (const std::optional<HookEvent> described = _described_form_of_agent_event(data))
+        return _resolve_skill_name(*described);
     const JsonValueSummary& tool_name = data.tool_name;
     if (tool_name.kind == JsonKind::missing) return std::nullopt;
     if (tool_name.kind != JsonKind::string) throw MalformedEvent("tool_name is not a string");

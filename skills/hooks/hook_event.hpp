@@ -26,9 +26,14 @@ struct HookEvent {
     JsonKind kind = JsonKind::object;  // kind of the top-level value
     JsonValueSummary tool_name;
     JsonValueSummary tool_input;
+    // Members that tell another agent's events apart (agent_events.cpp).
+    JsonValueSummary hook_event_name;
+    JsonValueSummary tool_call_id;
+    JsonValueSummary tool_result;
     // Members of tool_input; missing unless tool_input is an object.
     JsonValueSummary command;
     JsonValueSummary skill;
+    JsonValueSummary name;
 };
 
 // Where a kept member stands: directly in the event object, or directly in
@@ -47,6 +52,10 @@ inline constexpr KeptMember kept_members[] = {
     {MemberPlace::event, "tool_input", &HookEvent::tool_input},
     {MemberPlace::tool_input, "command", &HookEvent::command},
     {MemberPlace::tool_input, "skill", &HookEvent::skill},
+    {MemberPlace::event, "hook_event_name", &HookEvent::hook_event_name},
+    {MemberPlace::event, "tool_call_id", &HookEvent::tool_call_id},
+    {MemberPlace::event, "tool_result", &HookEvent::tool_result},
+    {MemberPlace::tool_input, "name", &HookEvent::name},
 };
 
 // Decodes one RFC 8259 text. Returns nothing when the text is not exactly one

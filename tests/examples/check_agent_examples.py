@@ -8,9 +8,16 @@ import tomllib
 from pathlib import Path, PurePosixPath
 
 INSTALLED_HOOK = PurePosixPath("bin/report_skill_usage")
-# Claude Code reports a failed tool call with an event of its own; Codex CLI
-# reports it as PostToolUse.
-EVENTS = {"claude-code": ["PostToolUse", "PostToolUseFailure"], "codex-cli": ["PostToolUse"]}
+# Claude Code, Qwen Code and Copilot CLI (in Claude Code's form) report a
+# failed tool call with an event of its own; Codex CLI reports it as
+# PostToolUse, Gemini CLI as AfterTool.
+EVENTS = {
+    "claude-code": ["PostToolUse", "PostToolUseFailure"],
+    "codex-cli": ["PostToolUse"],
+    "gemini-cli": ["AfterTool"],
+    "qwen-code": ["PostToolUse", "PostToolUseFailure"],
+    "copilot-cli": ["PostToolUse", "PostToolUseFailure"],
+}
 
 
 def load(path):

@@ -1,4 +1,6 @@
-// Resolution of Skill, MCP and Bash events, and the events it refuses.
+// Resolution of Skill, MCP and Bash events, in Claude Code's and Codex CLI's
+// form and in the forms of the other agents (agent_events.hpp), and the events
+// it refuses.
 #include "resolution_outcome.hpp"
 
 #include <gtest/gtest.h>
@@ -28,6 +30,14 @@ TEST(SkillRule, TakesTheNameUnchanged) {
         {skill_with_command(R"("derezi-devere")"), "derezi-devere"},
         {skill_with_command(R"(" tvx-auth ")"), " tvx-auth "},
         {skill_with_command(R"("Any Name/../x")"), "Any Name/../x"},
+        // Gemini CLI, Qwen Code, Copilot CLI.
+        {R"({"hook_event_name":"AfterTool","tool_name":"activate_skill","tool_input":{"name":"tvx-auth"}})",
+         "tvx-auth"},
+        {R"({"hook_event_name":"PostToolUse","tool_call_id":"call_0","tool_name":"skill",)"
+         R"("tool_input":{"skill":"tvx-auth"}})",
+         "tvx-auth"},
+        {R"({"tool_name":"skill","tool_input":{"skill":"tolvex:tvx-auth"},"tool_result":{"result_type":"success"}})",
+         "tolvex:tvx-auth"},
     });
 }
 
@@ -73,6 +83,25 @@ TEST(SkillRule, ToolNameMustMatchExactly) {
         {R"({"tool_name":"skill","tool_input":{"command":"x"}})", absent},
         {R"({"tool_name":"Skill ","tool_input":{"command":"x"}})", absent},
         {R"({"tool_name":"SKILL","tool_input":{"command":"x"}})", absent},
+        // Another agent's skill tool counts only in an event that agent alone sends.
+        {R"({"hook_event_name":"PostToolUse","tool_name":"skill","tool_input":{"skill":"x"}})", absent},
+        {R"({"hook_event_name":"PostToolUseFailure","tool_name":"skill","tool_input":{"skill":"x"},"error":"e"})",
+         absent},
+        {R"({"hook_event_name":"AfterTool","tool_name":"skill","tool_input":{"skill":"x"}})", absent},
+        {R"({"hook_event_name":"BeforeTool","tool_name":"activate_skill","tool_input":{"name":"x"}})", absent},
+        {R"({"hook_event_name":7,"tool_name":"activate_skill","tool_input":{"name":"x"}})", absent},
+        {R"({"tool_name":"activate_skill","tool_input":{"name":"x"}})", absent},
+        // Each reads its own member, as the Skill rule reads its own.
+        {R"({"hook_event_name":"AfterTool","tool_name":"activate_skill","tool_input":{"skill":"x"}})", absent},
+        {R"({"hook_event_name":"AfterTool","tool_name":"activate_skill","tool_input":{"command":"x","name":""}})",
+         absent},
+        {R"({"tool_call_id":"c","tool_name":"skill","tool_input":{"command":"x","skill":"y"}})", "y"},
+        {R"({"tool_call_id":"c","tool_name":"skill","tool_input":{"skill":7}})", malformed},
+        {R"({"tool_call_id":"c","tool_name":"skill","tool_input":"x"})", malformed},
+        {R"({"hook_event_name":"AfterTool","tool_name":"activate_skill","tool_input":{"name":[1]}})", malformed},
+        // The rule's own name in another agent's event keeps its result.
+        {R"({"hook_event_name":"AfterTool","tool_name":"Skill","tool_input":{"name":"x","skill":"y"}})", "y"},
+        {R"({"tool_call_id":"c","tool_name":"Skill","tool_input":{"command":"x","skill":"y"}})", "x"},
     });
 }
 
@@ -120,6 +149,35 @@ TEST(McpRule, OnlyExactTableNamesResolve) {
     });
 }
 
+TEST(McpRule, OtherAgentsNamesGoThroughTheTable) {
+    expect_outcomes({
+        // Gemini CLI: mcp_<server>_<tool>, the server's name ending at the first "_", as Gemini reads it.
+        {R"({"hook_event_name":"AfterTool","tool_name":"mcp_tolvex_query_run","mcp_context":{"server_name":"tolvex"}})",
+         "tvx-dataset-query"},
+        {R"({"hook_event_name":"AfterTool","tool_name":"mcp_x_auth_login_start"})", "tvx-auth"},
+        {R"({"hook_event_name":"AfterTool","tool_name":"mcp_my_server_query_run"})", absent},
+        {R"({"hook_event_name":"AfterTool","tool_name":"mcp_tolvex_"})", absent},
+        {R"({"hook_event_name":"AfterTool","tool_name":"mcp_query_run"})", absent},
+        {R"({"hook_event_name":"AfterTool","tool_name":"tolvex_query_run"})", absent},
+        {R"({"hook_event_name":"AfterTool","tool_name":"mcp__tolvex__query_run"})", "tvx-dataset-query"},
+        {R"({"hook_event_name":"AfterTool","tool_name":"mcp__query_run"})", "tvx-dataset-query"},
+        {R"({"tool_name":"mcp_tolvex_query_run"})", absent},
+        // Qwen Code names them as Claude Code does.
+        {R"({"tool_call_id":"c","tool_name":"mcp__tolvex__query_run","tool_input":{"sql":"select 1"}})",
+         "tvx-dataset-query"},
+        // Copilot CLI: <server>-<tool>; the table's names hold no "-".
+        {R"({"tool_name":"tolvex-query_run","tool_result":{}})", "tvx-dataset-query"},
+        {R"({"tool_name":"my-server-feedback_submit","tool_result":{}})", "tvx-feedback"},
+        {R"({"tool_name":"-query_run","tool_result":{}})", absent},
+        {R"({"tool_name":"tolvex-","tool_result":{}})", absent},
+        {R"({"tool_name":"tolvex-query-run","tool_result":{}})", absent},
+        {R"({"tool_name":"tolvex-query_run","tool_response":{}})", absent},
+        {R"({"hook_event_name":"PostToolUseFailure","tool_name":"tolvex-query_run","error":"e"})", absent},
+        // A name in the MCP rule's form is that rule's alone.
+        {R"({"tool_name":"mcp__srv__x-query_run","tool_result":{}})", absent},
+    });
+}
+
 TEST(McpRule, ToolInputIsNeverRead) {
     expect_outcomes({
         {R"({"tool_name":"mcp__tolvex__auth_doctor","tool_input":7})", "tvx-auth"},
@@ -143,6 +201,26 @@ TEST(BashRule, HandsStringsToRecognitionAndRefusesOtherTypes) {
     });
 }
 
+TEST(BashRule, ReadsOtherAgentsShellToolsAlike) {
+    expect_outcomes({
+        {R"({"hook_event_name":"AfterTool","tool_name":"run_shell_command",)"
+         R"("tool_input":{"command":"tolvex auth token status"}})",
+         "tvx-auth"},
+        {R"({"hook_event_name":"AfterTool","tool_name":"run_shell_command","tool_input":{"command":"ls /"}})", absent},
+        {R"({"hook_event_name":"AfterTool","tool_name":"run_shell_command","tool_input":{"command":7}})", malformed},
+        {R"({"hook_event_name":"AfterTool","tool_name":"run_shell_command","tool_input":{"name":"tvx-auth"}})", absent},
+        {R"({"hook_event_name":"PostToolUseFailure","tool_call_id":"call_0","tool_name":"run_shell_command",)"
+         R"("tool_input":{"command":"tolvex query metadata --dataset x"},"error":"Exit Code: 2"})",
+         "tvx-dataset-query"},
+        {R"({"tool_name":"run_shell_command","tool_input":{"command":"tolvex auth token status"}})", absent},
+        // Copilot CLI sends its shell tool as Bash, which the rule reads as it is.
+        {R"({"hook_event_name":"PostToolUse","tool_name":"Bash","tool_input":{"command":"tolvex auth login"},)"
+         R"("tool_result":{"result_type":"success"}})",
+         "tvx-auth"},
+        {R"({"tool_name":"bash","tool_input":{"command":"tolvex auth login"},"tool_result":{}})", absent},
+    });
+}
+
 TEST(Resolution, EventsThatAreNotObjectsAreMalformed) {
     for (const char* text : {"[]", R"(["tool_name"])", R"("Skill")", "0", "true", "null"})
         EXPECT_EQ(resolution_outcome(text), malformed) << text;
@@ -159,6 +237,9 @@ TEST(Resolution, OtherToolsGiveAbsentWithoutReadingTheirInput) {
         {R"({"tool_name":""})", absent},
         {R"({"tool_name":"Read","tool_input":7})", absent},
         {R"({"tool_name":"Edit","tool_input":{"command":[1]}})", absent},
+        {R"({"hook_event_name":"AfterTool","tool_name":"read_file","tool_input":{"file_path":"a"}})", absent},
+        {R"({"tool_call_id":"c","tool_name":"read_file","tool_input":7})", absent},
+        {R"({"tool_name":"Read","tool_input":{"path":"a"},"tool_result":{}})", absent},
     });
 }
 
