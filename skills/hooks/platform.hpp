@@ -36,6 +36,9 @@ std::string own_executable_path();
 // and not empty, else the account's.
 std::string home_directory();
 
+// The variable's value in this process's environment, or nothing when unset.
+std::optional<std::string> environment_variable(const std::string& name);
+
 // Lexical path operations by this system's rules (path_rules.hpp); the file
 // system is not consulted.
 std::string parent_directory(std::string_view path);

@@ -161,6 +161,12 @@ std::string join_path(std::string_view folder, std::string_view name) { return p
 
 bool refuses_in_file_name(char byte, bool last) { return posix_paths::refuses_in_file_name(byte, last); }
 
+std::optional<std::string> environment_variable(const std::string& name) {
+    const char* value = std::getenv(name.c_str());
+    if (value == nullptr) return std::nullopt;
+    return value;
+}
+
 FileTime current_time() {
     struct timespec now {};
     check(::clock_gettime(CLOCK_REALTIME, &now), "clock_gettime");

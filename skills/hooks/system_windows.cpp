@@ -211,6 +211,12 @@ std::string join_path(std::string_view folder, std::string_view name) { return w
 
 bool refuses_in_file_name(char byte, bool last) { return windows_paths::refuses_in_file_name(byte, last); }
 
+std::optional<std::string> environment_variable(const std::string& name) {
+    const std::optional<std::wstring> value = environment_variable(to_utf16(name).c_str());
+    if (!value) return std::nullopt;
+    return to_utf8(*value);
+}
+
 FileTime current_time() {
     FILETIME now;
     ::GetSystemTimePreciseAsFileTime(&now);

@@ -9,8 +9,12 @@ from pathlib import Path, PurePosixPath
 
 INSTALLED_HOOK = PurePosixPath("bin/report_skill_usage")
 # Claude Code reports a failed tool call with an event of its own; Codex CLI
-# reports it as PostToolUse.
-EVENTS = {"claude-code": ["PostToolUse", "PostToolUseFailure"], "codex-cli": ["PostToolUse"]}
+# reports it as PostToolUse. A skill the user types reaches Claude Code's hooks
+# as UserPromptExpansion, a Codex `$skill` mention only as UserPromptSubmit.
+EVENTS = {
+    "claude-code": ["PostToolUse", "PostToolUseFailure", "UserPromptExpansion"],
+    "codex-cli": ["PostToolUse", "UserPromptSubmit"],
+}
 
 
 def load(path):
