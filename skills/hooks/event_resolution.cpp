@@ -14,8 +14,10 @@
 //    but not for command_source "builtin" (/init), "bundled" (skills shipped
 //    with Claude Code) or "mcp" (an MCP server's prompt).
 // 5. A Codex CLI prompt ("UserPromptSubmit" with the turn_id Codex sends and
-//    Claude Code does not): a `$name` mention of a skill installed for its cwd
-//    (skill_mentions.hpp). Claude Code's own UserPromptSubmit is thus never
+//    Claude Code does not): a `$name` or `$plugin:name` mention of a skill
+//    installed where Codex finds it for the event's cwd (skill_mentions.hpp);
+//    Codex injects such a skill with no tool call, and nothing for any other
+//    name, $HOME included. Claude Code's own UserPromptSubmit is thus never
 //    counted, so a typed skill is counted once, by its expansion.
 // Every use goes through the same duplicate check: a typed skill and the
 // model's Skill call for it, or a mention and the model's read of the same

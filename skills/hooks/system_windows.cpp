@@ -229,6 +229,27 @@ bool exists(const std::string& path) {
     return entry.valid();
 }
 
+std::vector<std::string> folder_entries(const std::string& path) {
+    WIN32_FIND_DATAW found;
+    const HANDLE search = ::FindFirstFileW(to_utf16(join_path(path, "*")).c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return {};
+    std::vector<std::string> names;
+    DWORD search_error = ERROR_SUCCESS;
+    try {
+        do {
+            const std::wstring_view name = found.cFileName;
+            if (name != L"." && name != L"..") names.push_back(to_utf8(name));
+        } while (::FindNextFileW(search, &found));
+        search_error = ::GetLastError();
+    } catch (...) {
+        ::FindClose(search);  // the first failure is the one reported
+        throw;
+    }
+    check(::FindClose(search), "FindClose");
+    if (search_error != ERROR_NO_MORE_FILES) throw_error(search_error, "FindNextFileW");
+    return names;
+}
+
 std::optional<FileTime> modification_time(const std::string& path) {
     const Handle entry(open_existing(to_utf16(path), FILE_READ_ATTRIBUTES));
     if (!entry.valid()) {
