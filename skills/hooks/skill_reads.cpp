@@ -30,7 +30,8 @@ std::string_view without_quotes(std::string_view word) {
 
 std::string lower_case_ascii(std::string_view text) {
     std::string lowered(text);
-    std::ranges::transform(lowered, lowered.begin(), [](char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; });
+    std::ranges::transform(lowered, lowered.begin(),
+                           [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
     return lowered;
 }
 
