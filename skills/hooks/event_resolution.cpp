@@ -145,11 +145,14 @@ std::optional<std::string> resolve_codex_prompt(const HookEvent& data, const Ski
     return _resolve_codex_skill_mention(*prompt, cwd, folders);
 }
 
-// Rules 4 and 5, for an event that is no tool call.
+// Rules 4 and 5, for an event that is no tool call. Only an event they
+// recognise by its name is read further: any other, whatever its
+// hook_event_name, keeps the absent result it always had.
 std::optional<std::string> resolve_event_without_tool(const HookEvent& data, const SkillFolders& folders) {
-    const std::optional<std::string_view> event_name = text_member(data.hook_event_name, "hook_event_name");
-    if (event_name == "UserPromptExpansion") return resolve_typed_skill(data);
-    if (event_name == "UserPromptSubmit") return resolve_codex_prompt(data, folders);
+    const JsonValueSummary& event_name = data.hook_event_name;
+    if (event_name.kind != JsonKind::string) return std::nullopt;
+    if (event_name.text == "UserPromptExpansion") return resolve_typed_skill(data);
+    if (event_name.text == "UserPromptSubmit") return resolve_codex_prompt(data, folders);
     return std::nullopt;
 }
 
