@@ -99,7 +99,9 @@ public:
     static constexpr std::size_t max_key_size = std::numeric_limits<std::size_t>::max();
     static constexpr std::size_t max_string_size = std::numeric_limits<std::size_t>::max();
 
-    HookEvent& event() { return event_; }
+    // The summaries go straight into the caller's event: moving a HookEvent
+    // out would cost a small event's decoding a sixth more.
+    explicit EventCollector(HookEvent& event) : event_(event) {}
 
     bool on_document_begin(json::error_code&) { return true; }
     bool on_document_end(json::error_code&) { return true; }
@@ -248,7 +250,7 @@ private:
         return true;
     }
 
-    HookEvent event_;
+    HookEvent& event_;
     MemberCursor cursor_;
     // The summaries of the containers open at depths 0 to 2, to learn at
     // their end whether they are empty.
@@ -258,28 +260,30 @@ private:
     OpenScalar scalar_;
 };
 
-// The event, or why there is none; no error and no event for trailing text.
+// Whether the text was one JSON text, or why not; no error and not decoded
+// for trailing text.
 struct DecodeResult {
-    std::optional<HookEvent> event;
+    bool decoded = false;
     json::error_code error;
 };
 
-DecodeResult decode_with_depth(std::string_view text, std::size_t max_depth) {
+// Decodes into `event`, which must be fresh.
+DecodeResult decode_with_depth(std::string_view text, std::size_t max_depth, HookEvent& event) {
     json::parse_options options;
     options.max_depth = max_depth;
-    json::basic_parser<EventCollector> parser(options);
+    json::basic_parser<EventCollector> parser(options, event);
     json::error_code ec;
     const std::size_t consumed = parser.write_some(false, text.data(), text.size(), ec);
-    if (ec) return {std::nullopt, ec};
-    if (!parser.done() || consumed != text.size()) return {};
-    return {std::move(parser.handler().event()), {}};
+    if (ec) return {false, ec};
+    return {parser.done() && consumed == text.size(), {}};
 }
 
-DecodeResult decode_at_any_depth(std::string_view text) {
-    DecodeResult result = decode_with_depth(text, main_stack_max_depth);
+DecodeResult decode_at_any_depth(std::string_view text, HookEvent& event) {
+    DecodeResult result = decode_with_depth(text, main_stack_max_depth, event);
     if (result.error == json::error::too_deep) {
+        event = {};
         const bool ran = platform::run_on_large_stack(
-            deep_stack_bytes, [&] { result = decode_with_depth(text, deep_max_depth); });
+            deep_stack_bytes, [&] { result = decode_with_depth(text, deep_max_depth, event); });
         if (!ran) result = {};
     }
     return result;
@@ -301,12 +305,18 @@ std::optional<HookEvent> decode_event(std::string_view text) {
     // its string scanning differently, about 5% slower on large events.
     std::optional<std::string> accepted;
     std::string_view input = text;
+    std::optional<HookEvent> event(std::in_place);
     for (;;) {
-        DecodeResult result = decode_at_any_depth(input);
-        if (accepted || !may_be_grammatical(result.error)) return std::move(result.event);
+        const DecodeResult result = decode_at_any_depth(input, *event);
+        if (accepted || !may_be_grammatical(result.error)) {
+            if (!result.decoded) event.reset();
+            return event;
+        }
         accepted = without_parser_refusals(text);
-        if (!accepted) return std::nullopt;
+        if (!accepted) event.reset();
+        if (!accepted) return event;
         input = *accepted;
+        *event = {};
     }
 }
 

@@ -1,7 +1,32 @@
+// The rules, in the order _resolve_skill_name applies them:
+//
+// 1. Skill tool (tool_name "Skill"): the name in tool_input, unchanged.
+// 2. MCP tool (tool_name "mcp__..."): the last piece through _MCP_TOOL_TO_SKILL.
+// 3. Shell (tool_name "Bash", and "PowerShell", Claude Code's shell tool on
+//    Windows, read exactly alike): a line that runs tolvex gives the skill of
+//    its subcommand; only a line that gives none there is looked at for a
+//    skill's SKILL.md read through the shell, which is how Codex CLI loads a
+//    skill it picked itself (skill_reads.hpp).
+// An event without tool_name is no tool call, and is resolved by its
+// hook_event_name, which rules 1 to 3 never read:
+// 4. A typed skill (Claude Code's "UserPromptExpansion" of expansion_type
+//    "slash_command"): command_name, unchanged, as the Skill tool's name is;
+//    but not for command_source "builtin" (/init), "bundled" (skills shipped
+//    with Claude Code) or "mcp" (an MCP server's prompt).
+// 5. A Codex CLI prompt ("UserPromptSubmit" with the turn_id Codex sends and
+//    Claude Code does not): a `$name` or `$plugin:name` mention of a skill
+//    installed where Codex finds it for the event's cwd (skill_mentions.hpp);
+//    Codex injects such a skill with no tool call, and nothing for any other
+//    name, $HOME included. Claude Code's own UserPromptSubmit is thus never
+//    counted, so a typed skill is counted once, by its expansion.
+// Every use goes through the same duplicate check: a typed skill and the
+// model's Skill call for it, or a mention and the model's read of the same
+// SKILL.md, are one use within the window.
 #include "event_resolution.hpp"
 
 #include "agent_events.hpp"
 #include "bash_command.hpp"
+#include "skill_reads.hpp"
 
 #include <algorithm>
 
@@ -87,31 +112,72 @@ std::optional<std::string> resolve_mcp_tool(std::string_view tool_name) {
     return std::string(row->skill);
 }
 
-// The Bash tool: the command line, "" when missing.
-std::optional<std::string> resolve_bash_tool(const HookEvent& data) {
+// The shell tools: the command line, "" when missing.
+std::optional<std::string> resolve_shell_tool(const HookEvent& data) {
     if (!tool_input_has_members(data) || data.command.kind == JsonKind::missing)
         return _resolve_bash_tolvex_command("");
-    if (data.command.kind != JsonKind::string) throw MalformedEvent("the Bash tool's command is not a string");
-    return _resolve_bash_tolvex_command(data.command.text);
+    if (data.command.kind != JsonKind::string) throw MalformedEvent("the shell tool's command is not a string");
+    if (auto skill = _resolve_bash_tolvex_command(data.command.text)) return skill;
+    return _resolve_skill_read_command(data.command.text);
+}
+
+// The text of a member the event rules read: nothing when missing; any other
+// type than a string is malformed.
+std::optional<std::string_view> text_member(const JsonValueSummary& member, const char* name) {
+    if (member.kind == JsonKind::missing) return std::nullopt;
+    if (member.kind != JsonKind::string) throw MalformedEvent(std::string(name) + " is not a string");
+    return member.text;
+}
+
+std::optional<std::string> resolve_typed_skill(const HookEvent& data) {
+    if (text_member(data.expansion_type, "expansion_type") != "slash_command") return std::nullopt;
+    const std::optional<std::string_view> source = text_member(data.command_source, "command_source");
+    if (source == "builtin" || source == "bundled" || source == "mcp") return std::nullopt;
+    const std::optional<std::string_view> name = text_member(data.command_name, "command_name");
+    if (!name || name->empty()) return std::nullopt;
+    return std::string(*name);
+}
+
+std::optional<std::string> resolve_codex_prompt(const HookEvent& data, const SkillFolders& folders) {
+    if (data.turn_id.kind == JsonKind::missing) return std::nullopt;
+    const std::optional<std::string_view> prompt = text_member(data.prompt, "prompt");
+    if (!prompt) return std::nullopt;
+    const std::string_view cwd = text_member(data.cwd, "cwd").value_or("");
+    return _resolve_codex_skill_mention(*prompt, cwd, folders);
+}
+
+// Rules 4 and 5, for an event that is no tool call. Only an event they
+// recognise by its name is read further: any other, whatever its
+// hook_event_name, keeps the absent result it always had.
+std::optional<std::string> resolve_event_without_tool(const HookEvent& data, const SkillFolders& folders) {
+    const JsonValueSummary& event_name = data.hook_event_name;
+    if (event_name.kind != JsonKind::string) return std::nullopt;
+    if (event_name.text == "UserPromptExpansion") return resolve_typed_skill(data);
+    if (event_name.text == "UserPromptSubmit") return resolve_codex_prompt(data, folders);
+    return std::nullopt;
 }
 
 }  // namespace
 
-std::optional<std::string> _resolve_skill_name(const HookEvent& data) {
+std::optional<std::string> _resolve_skill_name(const HookEvent& data, const SkillFolders& folders) {
     if (data.kind != JsonKind::object) throw MalformedEvent("the hook event is not a JSON object");
     // Gemini CLI, Qwen Code and Copilot CLI name their tools their own way: a
     // tool call of theirs is put into the form the rules below read, and read
     // by them (the form holds no other agent's names, so this happens once).
     if (const std::optional<HookEvent> described = _described_form_of_agent_event(data))
-        return _resolve_skill_name(*described);
+        return _resolve_skill_name(*described, folders);
     const JsonValueSummary& tool_name = data.tool_name;
-    if (tool_name.kind == JsonKind::missing) return std::nullopt;
+    if (tool_name.kind == JsonKind::missing) return resolve_event_without_tool(data, folders);
     if (tool_name.kind != JsonKind::string) throw MalformedEvent("tool_name is not a string");
 
     if (tool_name.text == "Skill") return resolve_skill_tool(data);
     if (tool_name.text.starts_with(_MCP_TOOL_PREFIX)) return resolve_mcp_tool(tool_name.text);
-    if (tool_name.text == "Bash") return resolve_bash_tool(data);
+    if (tool_name.text == "Bash" || tool_name.text == "PowerShell") return resolve_shell_tool(data);
     return std::nullopt;
+}
+
+std::optional<std::string> _resolve_skill_name(const HookEvent& data) {
+    return _resolve_skill_name(data, installed_skill_folders());
 }
 
 }  // namespace skillhook

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "hook_event.hpp"
+#include "skill_mentions.hpp"
 #include "tool_skill.hpp"
 
 #include <array>
@@ -25,7 +26,10 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// The skill the event's tool call used, or nothing. Throws MalformedEvent.
+// The skill the event's tool call, typed command or prompt used, or nothing.
+// Throws MalformedEvent. Only a Codex prompt that mentions a name asks the
+// file system, through `folders`; the one-argument form asks this system's.
+std::optional<std::string> _resolve_skill_name(const HookEvent& data, const SkillFolders& folders);
 std::optional<std::string> _resolve_skill_name(const HookEvent& data);
 
 }  // namespace skillhook

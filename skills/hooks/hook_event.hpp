@@ -26,8 +26,17 @@ struct HookEvent {
     JsonKind kind = JsonKind::object;  // kind of the top-level value
     JsonValueSummary tool_name;
     JsonValueSummary tool_input;
-    // Members that tell another agent's events apart (agent_events.cpp).
+    // What the rules for events without a tool call read: the event's name,
+    // a typed skill's expansion (Claude Code), and a prompt with its
+    // working folder and turn (Codex CLI).
     JsonValueSummary hook_event_name;
+    JsonValueSummary expansion_type;
+    JsonValueSummary command_name;
+    JsonValueSummary command_source;
+    JsonValueSummary prompt;
+    JsonValueSummary cwd;
+    JsonValueSummary turn_id;
+    // Members that tell another agent's events apart (agent_events.cpp).
     JsonValueSummary tool_call_id;
     JsonValueSummary tool_result;
     // Members of tool_input; missing unless tool_input is an object.
@@ -50,11 +59,17 @@ struct KeptMember {
 inline constexpr KeptMember kept_members[] = {
     {MemberPlace::event, "tool_name", &HookEvent::tool_name},
     {MemberPlace::event, "tool_input", &HookEvent::tool_input},
-    {MemberPlace::tool_input, "command", &HookEvent::command},
-    {MemberPlace::tool_input, "skill", &HookEvent::skill},
     {MemberPlace::event, "hook_event_name", &HookEvent::hook_event_name},
+    {MemberPlace::event, "expansion_type", &HookEvent::expansion_type},
+    {MemberPlace::event, "command_name", &HookEvent::command_name},
+    {MemberPlace::event, "command_source", &HookEvent::command_source},
+    {MemberPlace::event, "prompt", &HookEvent::prompt},
+    {MemberPlace::event, "cwd", &HookEvent::cwd},
+    {MemberPlace::event, "turn_id", &HookEvent::turn_id},
     {MemberPlace::event, "tool_call_id", &HookEvent::tool_call_id},
     {MemberPlace::event, "tool_result", &HookEvent::tool_result},
+    {MemberPlace::tool_input, "command", &HookEvent::command},
+    {MemberPlace::tool_input, "skill", &HookEvent::skill},
     {MemberPlace::tool_input, "name", &HookEvent::name},
 };
 

@@ -36,6 +36,9 @@ std::string own_executable_path();
 // is an absolute path, else the account's.
 std::string home_directory();
 
+// The variable's value in this process's environment, or nothing when unset.
+std::optional<std::string> environment_variable(const std::string& name);
+
 // Lexical path operations by this system's rules (path_rules.hpp); the file
 // system is not consulted.
 std::string parent_directory(std::string_view path);
@@ -55,6 +58,9 @@ FileTime current_time();
 // cannot be examined (a loop of links, no permission, a name too long) counts
 // as none, as a shell's test -e would have it.
 bool exists(const std::string& path);
+// The names of a folder's entries, "." and ".." left out, in no fixed order.
+// A folder that cannot be opened (none there, no folder, no permission) has none.
+std::vector<std::string> folder_entries(const std::string& path);
 // Modification time, following symbolic links; nothing when no entry is there.
 std::optional<FileTime> modification_time(const std::string& path);
 // Creates the folder and its missing parents; an existing folder is no error.

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <pwd.h>
@@ -164,6 +165,12 @@ std::string join_path(std::string_view folder, std::string_view name) { return p
 
 bool refuses_in_file_name(char byte, bool last) { return posix_paths::refuses_in_file_name(byte, last); }
 
+std::optional<std::string> environment_variable(const std::string& name) {
+    const char* value = std::getenv(name.c_str());
+    if (value == nullptr) return std::nullopt;
+    return value;
+}
+
 FileTime current_time() {
     struct timespec now {};
     check(::clock_gettime(CLOCK_REALTIME, &now), "clock_gettime");
@@ -173,6 +180,29 @@ FileTime current_time() {
 bool exists(const std::string& path) {
     struct stat status {};
     return ::stat(path.c_str(), &status) == 0;
+}
+
+std::vector<std::string> folder_entries(const std::string& path) {
+    DIR* folder = ::opendir(path.c_str());
+    if (folder == nullptr) return {};
+    std::vector<std::string> names;
+    int read_error = 0;
+    try {
+        for (;;) {
+            errno = 0;
+            const struct dirent* entry = ::readdir(folder);
+            if (entry == nullptr) break;
+            const std::string_view name = entry->d_name;
+            if (name != "." && name != "..") names.emplace_back(name);
+        }
+        read_error = errno;
+    } catch (...) {
+        ::closedir(folder);  // the first failure is the one reported
+        throw;
+    }
+    check(::closedir(folder), "closedir");
+    if (read_error != 0) throw std::system_error(read_error, std::generic_category(), "readdir");
+    return names;
 }
 
 std::optional<FileTime> modification_time(const std::string& path) {

@@ -220,6 +220,12 @@ std::string join_path(std::string_view folder, std::string_view name) { return w
 
 bool refuses_in_file_name(char byte, bool last) { return windows_paths::refuses_in_file_name(byte, last); }
 
+std::optional<std::string> environment_variable(const std::string& name) {
+    const std::optional<std::wstring> value = environment_variable(to_utf16(name).c_str());
+    if (!value) return std::nullopt;
+    return to_utf8(*value);
+}
+
 FileTime current_time() {
     FILETIME now;
     ::GetSystemTimePreciseAsFileTime(&now);
@@ -230,6 +236,27 @@ bool exists(const std::string& path) {
     // No access asked for: metadata alone, which even a locked file gives.
     const Handle entry(open_existing(to_utf16(path), 0));
     return entry.valid();
+}
+
+std::vector<std::string> folder_entries(const std::string& path) {
+    WIN32_FIND_DATAW found;
+    const HANDLE search = ::FindFirstFileW(to_utf16(join_path(path, "*")).c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return {};
+    std::vector<std::string> names;
+    DWORD search_error = ERROR_SUCCESS;
+    try {
+        do {
+            const std::wstring_view name = found.cFileName;
+            if (name != L"." && name != L"..") names.push_back(to_utf8(name));
+        } while (::FindNextFileW(search, &found));
+        search_error = ::GetLastError();
+    } catch (...) {
+        ::FindClose(search);  // the first failure is the one reported
+        throw;
+    }
+    check(::FindClose(search), "FindClose");
+    if (search_error != ERROR_NO_MORE_FILES) throw_error(search_error, "FindNextFileW");
+    return names;
 }
 
 std::optional<FileTime> modification_time(const std::string& path) {

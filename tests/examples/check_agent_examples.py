@@ -10,10 +10,12 @@ from pathlib import Path, PurePosixPath
 INSTALLED_HOOK = PurePosixPath("bin/report_skill_usage")
 # Claude Code, Qwen Code and Copilot CLI (in Claude Code's form) report a
 # failed tool call with an event of its own; Codex CLI reports it as
-# PostToolUse, Gemini CLI as AfterTool.
+# PostToolUse, Gemini CLI as AfterTool. A skill the user types reaches Claude
+# Code's hooks as UserPromptExpansion, a Codex `$skill` mention only as
+# UserPromptSubmit.
 EVENTS = {
-    "claude-code": ["PostToolUse", "PostToolUseFailure"],
-    "codex-cli": ["PostToolUse"],
+    "claude-code": ["PostToolUse", "PostToolUseFailure", "UserPromptExpansion"],
+    "codex-cli": ["PostToolUse", "UserPromptSubmit"],
     "gemini-cli": ["AfterTool"],
     "qwen-code": ["PostToolUse", "PostToolUseFailure"],
     "copilot-cli": ["PostToolUse", "PostToolUseFailure"],

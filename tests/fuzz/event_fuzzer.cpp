@@ -13,6 +13,7 @@
 #include "fuzz_check.hpp"
 #include "hook_event.hpp"
 #include "parser_refusals.hpp"
+#include "skill_reads.hpp"
 
 #include <boost/json.hpp>
 
@@ -23,6 +24,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -96,11 +98,11 @@ void check_against_reference(std::string_view text, const std::optional<skillhoo
     const json::object* top = reference.if_object();
     if (top == nullptr) return;
     const json::value* tool_input = top->if_contains("tool_input");
-    check_summary(event->tool_name, top->if_contains("tool_name"));
-    check_summary(event->tool_input, tool_input);
     const json::object* input_members = tool_input == nullptr ? nullptr : tool_input->if_object();
-    check_summary(event->command, input_members == nullptr ? nullptr : input_members->if_contains("command"));
-    check_summary(event->skill, input_members == nullptr ? nullptr : input_members->if_contains("skill"));
+    for (const skillhook::KeptMember& member : skillhook::kept_members) {
+        const json::object* members = member.place == skillhook::MemberPlace::event ? top : input_members;
+        check_summary((*event).*member.summary, members == nullptr ? nullptr : members->if_contains(member.name));
+    }
 }
 
 bool is_table_skill(const std::string& name) {
@@ -108,15 +110,34 @@ bool is_table_skill(const std::string& name) {
                        [&](const skillhook::ToolSkill& row) { return row.skill == name; });
 }
 
+bool is_mention_name(const std::string& name) {
+    return std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
+               c == ':';
+    });
+}
+
+// A file system where every path exists and every folder holds one entry, so
+// that any mention is found.
+const skillhook::SkillFolders everything_installed = {
+    [](const std::string&) { return true; },
+    [](const std::string&) { return std::vector<std::string>{"x"}; },
+    [] { return skillhook::UserFolders{"codex-home", "home"}; },
+};
+
 void check_resolution(const skillhook::HookEvent& event) {
     try {
-        const std::optional<std::string> name = skillhook::_resolve_skill_name(event);
-        FUZZ_CHECK(name == skillhook::_resolve_skill_name(event));
+        const std::optional<std::string> name = skillhook::_resolve_skill_name(event, everything_installed);
+        FUZZ_CHECK(name == skillhook::_resolve_skill_name(event, everything_installed));
         if (!name) return;
         FUZZ_CHECK(!name->empty());
         const std::string& tool = event.tool_name.text;
         if (tool.starts_with(skillhook::_MCP_TOOL_PREFIX)) FUZZ_CHECK(is_table_skill(*name));
-        if (tool == "Bash") FUZZ_CHECK(*name == "tvx-auth" || *name == "tvx-dataset-query" || *name == "tvx-skills");
+        if (tool == "Bash" || tool == "PowerShell")
+            FUZZ_CHECK(*name == "tvx-auth" || *name == "tvx-dataset-query" || *name == "tvx-skills" ||
+                       name == skillhook::_resolve_skill_read_command(event.command.text));
+        if (event.tool_name.kind == JsonKind::missing && event.hook_event_name.text == "UserPromptSubmit")
+            FUZZ_CHECK(is_mention_name(*name));
     } catch (const skillhook::MalformedEvent&) {
         // An allowed outcome: the event has the wrong shape.
     }

@@ -24,6 +24,17 @@ std::string skill_with_command(const std::string& command_json) {
     return R"({"tool_name":"Skill","tool_input":{"command":)" + command_json + "}}";
 }
 
+// A shell tool's call; the command line is JSON text.
+std::string shell(const std::string& tool, const std::string& command_json_text) {
+    return R"({"tool_name":")" + tool + R"(","tool_input":{"command":")" + command_json_text + R"("}})";
+}
+
+// A typed slash command's expansion: command_name and what follows it.
+std::string typed(const std::string& name_and_more) {
+    return R"({"hook_event_name":"UserPromptExpansion","expansion_type":"slash_command","command_name":)" +
+           name_and_more + "}";
+}
+
 TEST(SkillRule, TakesTheNameUnchanged) {
     expect_outcomes({
         {skill_with_command(R"("tvx-auth")"), "tvx-auth"},
@@ -38,6 +49,22 @@ TEST(SkillRule, TakesTheNameUnchanged) {
          "tvx-auth"},
         {R"({"tool_name":"skill","tool_input":{"skill":"tolvex:tvx-auth"},"tool_result":{"result_type":"success"}})",
          "tolvex:tvx-auth"},
+        // A skill the user typed (Claude Code) is named as the Skill tool names it.
+        {typed(R"("tvx-auth","command_source":"projectSettings")"), "tvx-auth"},
+        {typed(R"("tolvex:tvx-auth","command_source":"plugin")"), "tolvex:tvx-auth"},
+        {typed(R"(" Any Name ","command_source":"userSettings")"), " Any Name "},
+        {typed(R"("tvx-auth")"), "tvx-auth"},
+        {typed(R"("init","command_source":"builtin")"), absent},
+        {typed(R"("simplify","command_source":"bundled")"), absent},
+        {typed(R"("mcp__tolvex__login","command_source":"mcp")"), absent},
+        {typed(R"("")"), absent},
+        {R"({"hook_event_name":"UserPromptExpansion","expansion_type":"mcp_prompt","command_name":"mcp__tolvex__login"})", absent},
+        {R"({"hook_event_name":"UserPromptExpansion","command_name":"tvx-auth"})", absent},
+        {R"({"hook_event_name":"UserPromptSubmit","expansion_type":"slash_command","command_name":"tvx-auth"})", absent},
+        // Claude Code's own prompt event (no turn_id) is never read: the expansion counts the typed skill.
+        {R"({"hook_event_name":"UserPromptSubmit","prompt":"/tvx-auth $tvx-auth","cwd":"/"})", absent},
+        // The rules of the tools decide wherever there is a tool_name.
+        {R"({"tool_name":"Read","hook_event_name":"UserPromptExpansion","expansion_type":"slash_command","command_name":"x"})", absent},
     });
 }
 
@@ -198,6 +225,46 @@ TEST(BashRule, HandsStringsToRecognitionAndRefusesOtherTypes) {
         {R"({"tool_name":"Bash","tool_input":"tolvex auth"})", malformed},
         // The skill member is the Skill tool's alone.
         {R"({"tool_name":"Bash","tool_input":{"skill":7}})", absent},
+        // PowerShell, Claude Code's shell on Windows without Git Bash, is read as Bash is.
+        {R"({"tool_name":"PowerShell","tool_input":{"command":"tolvex auth login"}})", "tvx-auth"},
+        {R"({"tool_name":"PowerShell","tool_input":{"command":"& 'C:\\Program Files\\tolvex\\tolvex.exe' query run"}})", "tvx-dataset-query"},
+        {R"({"tool_name":"PowerShell","tool_input":{"command":"Get-ChildItem"}})", absent},
+        {R"({"tool_name":"PowerShell"})", absent},
+        {R"({"tool_name":"PowerShell","tool_input":{"command":null}})", malformed},
+        {R"({"tool_name":"powershell","tool_input":{"command":"tolvex auth"}})", absent},
+        // A line that runs no tolvex subcommand of the table may read a skill's
+        // instructions, as Codex CLI loads a skill (JSON text of the line).
+        {shell("Bash", R"(cat /home/u/ws/.agents/skills/tvx-auth/SKILL.md)"), "tvx-auth"},
+        {shell("Bash", R"(sed -n '1,200p' /home/u/ws/.agents/skills/tvx-auth/SKILL.md)"), "tvx-auth"},
+        {shell("Bash", R"(sed -n 1,200p \"/home/u/My Skills/skills/tvx-auth/SKILL.md\")"), "tvx-auth"},
+        {shell("Bash", R"(head -n 80 .codex/skills/tvx-feedback/SKILL.md)"), "tvx-feedback"},
+        {shell("Bash", R"(tail -5 skills/tvx-auth/SKILL.md)"), "tvx-auth"},
+        {shell("Bash", R"(nl -ba ~/.codex/skills/derezi-devere/SKILL.md | sed -n 1,120p)"), "derezi-devere"},
+        {shell("Bash", R"(cd /ws && cat skills/tvx-auth/SKILL.md)"), "tvx-auth"},
+        {shell("Bash", R"(ls /ws; cat /ws/skills/tvx-auth/SKILL.md)"), "tvx-auth"},
+        {shell("Bash", R"('cat /ws/skills/tvx-auth/SKILL.md')"), "tvx-auth"},
+        {shell("Bash", R"(/bin/cat -- /ws/skills/Any Name/SKILL.md)"), absent},
+        {shell("Bash", R"(cat /u/.codex/plugins/cache/local/tolvex/1.0.0/skills/tvx-auth/SKILL.md)"), "tolvex:tvx-auth"},
+        {shell("PowerShell", R"(Get-Content -Raw 'C:\\Users\\u\\.agents\\skills\\tvx-auth\\SKILL.md')"), "tvx-auth"},
+        {shell("PowerShell", R"(gc C:/ws/skills/tvx-auth/SKILL.md)"), "tvx-auth"},
+        {shell("PowerShell", R"(CAT.EXE C:\\ws\\skills\\tvx-auth\\SKILL.md)"), "tvx-auth"},
+        {shell("Bash", R"(tolvex feedback submit && cat /ws/skills/tvx-feedback/SKILL.md)"), "tvx-feedback"},
+        {shell("Bash", R"(tolvex auth login && cat /ws/skills/tvx-feedback/SKILL.md)"), "tvx-auth"},
+        {shell("Bash", R"(ls /ws/.agents/skills/tvx-auth/SKILL.md)"), absent},
+        {shell("Bash", R"(git add .agents/skills/tvx-auth/SKILL.md)"), absent},
+        {shell("Bash", R"(vim .agents/skills/tvx-auth/SKILL.md)"), absent},
+        {shell("Bash", R"(grep -n name .agents/skills/tvx-auth/SKILL.md)"), absent},
+        {shell("Bash", R"(sed -i s/a/b/ .agents/skills/tvx-auth/SKILL.md)"), absent},
+        {shell("Bash", R"(sed -n -i 1p .agents/skills/tvx-auth/SKILL.md)"), absent},
+        {shell("Bash", R"(sed 1,5d .agents/skills/tvx-auth/SKILL.md)"), absent},
+        {shell("Bash", R"(ls /ws/skills/tvx-auth/SKILL.md; cat notes)"), absent},
+        {shell("Bash", R"(cat .agents/skills/tvx-auth/README.md)"), absent},
+        {shell("Bash", R"(cat .agents/skills/tvx-auth/SKILL.md.bak)"), absent},
+        {shell("Bash", R"(cat .agents/skills/SKILL.md)"), absent},
+        {shell("Bash", R"(cat .agents/skills/../SKILL.md)"), absent},
+        {shell("Bash", R"(cat .agents/tvx-auth/SKILL.md)"), absent},
+        // Codex's own skills, shipped with it, as Claude Code's bundled ones are not counted.
+        {shell("Bash", R"(cat ~/.codex/skills/.system/imagegen/SKILL.md)"), absent},
     });
 }
 
@@ -227,8 +294,18 @@ TEST(Resolution, EventsThatAreNotObjectsAreMalformed) {
 }
 
 TEST(Resolution, ToolNameOfAnotherTypeIsMalformed) {
-    for (const char* value : {"null", "0", "1", "true", "false", "[]", R"(["Skill"])", "{}"})
+    for (const char* value : {"null", "0", "1", "true", "false", "[]", R"(["Skill"])", "{}"}) {
         EXPECT_EQ(resolution_outcome(std::string(R"({"tool_name":)") + value + "}"), malformed) << value;
+        // So is any member that the rules of events without a tool call read,
+        // once the event's name is theirs.
+        EXPECT_EQ(resolution_outcome(std::string(R"({"hook_event_name":)") + value + "}"), absent) << value;
+        EXPECT_EQ(resolution_outcome(typed(value)), malformed) << value;
+        EXPECT_EQ(resolution_outcome(typed(std::string(R"("x","command_source":)") + value)), malformed) << value;
+        EXPECT_EQ(resolution_outcome(
+                      std::string(R"({"hook_event_name":"UserPromptSubmit","turn_id":"t","prompt":)") + value + "}"),
+                  malformed)
+            << value;
+    }
 }
 
 TEST(Resolution, OtherToolsGiveAbsentWithoutReadingTheirInput) {
