@@ -17,22 +17,32 @@
 //      duplicate check in some other way. One line on standard error names
 //      the failure.
 #include "duplicate_suppression.hpp"
+#include "event_decoder.hpp"
 #include "event_resolution.hpp"
 #include "hook_event.hpp"
 #include "platform.hpp"
 #include "usage_report.hpp"
 
+#include <cstddef>
 #include <cstdio>
 #include <exception>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace {
 
+// A pipe's whole default capacity on Linux: one read takes what the agent has
+// written so far. Small enough to stay in the cache while it is decoded.
+constexpr std::size_t input_piece_bytes = 64 * 1024;
+
 std::optional<skillhook::HookEvent> read_event() {
     try {
-        const skillhook::InputText input = skillhook::platform::read_standard_input();
-        return skillhook::decode_event(input.view());
+        skillhook::EventDecoder decoder;
+        std::vector<char> buffer(input_piece_bytes);  // not on the stack, which may be small
+        skillhook::platform::read_standard_input(buffer, [&](std::string_view piece) { decoder.feed(piece); });
+        return decoder.finish();
     } catch (...) {
         return std::nullopt;  // unreadable input is no event
     }

@@ -1,0 +1,172 @@
+#include "json_string.hpp"
+
+namespace skillhook {
+namespace {
+
+bool is_leading_surrogate(unsigned unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool is_trailing_surrogate(unsigned unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+}  // namespace
+
+void JsonStringReader::begin(std::string* sink, std::size_t limit) {
+    sink_ = sink;
+    limit_ = limit;
+    overflowed_ = false;
+    status_ = Status::open;
+    part_ = Part::plain;
+    pending_surrogate_ = 0;
+}
+
+const char* JsonStringReader::read(const char* next, const char* end) {
+    while (next != end) {
+        bool valid = true;
+        switch (part_) {
+            case Part::plain: {
+                if (pending_surrogate_ != 0 && *next != '\\') emit_lone_surrogate();
+                const char* const stop = scan_(next, end);
+                emit(next, static_cast<std::size_t>(stop - next));
+                if (stop == end) return end;
+                next = stop + 1;
+                const auto byte = static_cast<unsigned char>(*stop);
+                if (byte == '"') {
+                    status_ = Status::closed;
+                    return next;
+                }
+                if (byte == '\\') part_ = Part::escape;
+                else valid = byte >= 0x20 && begin_utf8_sequence(byte);
+                break;
+            }
+            case Part::escape: valid = escaped(*next++); break;
+            case Part::unicode_escape: valid = unicode_escape_digit(*next++); break;
+            case Part::utf8_sequence: valid = continues_utf8_sequence(static_cast<unsigned char>(*next++)); break;
+        }
+        if (!valid) {
+            status_ = Status::invalid;
+            return end;
+        }
+    }
+    return end;
+}
+
+// The well-formed sequences of Unicode's table 3-7: no overlong form, no
+// surrogate, nothing beyond U+10FFFF.
+bool JsonStringReader::begin_utf8_sequence(unsigned char lead) {
+    utf8_low_ = 0x80;
+    utf8_high_ = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        utf8_left_ = 1;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        utf8_left_ = 2;
+        if (lead == 0xE0) utf8_low_ = 0xA0;
+        if (lead == 0xED) utf8_high_ = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        utf8_left_ = 3;
+        if (lead == 0xF0) utf8_low_ = 0x90;
+        if (lead == 0xF4) utf8_high_ = 0x8F;
+    } else {
+        return false;
+    }
+    emit(static_cast<char>(lead));
+    part_ = Part::utf8_sequence;
+    return true;
+}
+
+bool JsonStringReader::continues_utf8_sequence(unsigned char byte) {
+    if (byte < utf8_low_ || byte > utf8_high_) return false;
+    emit(static_cast<char>(byte));
+    utf8_low_ = 0x80;
+    utf8_high_ = 0xBF;
+    if (--utf8_left_ == 0) part_ = Part::plain;
+    return true;
+}
+
+bool JsonStringReader::escaped(char c) {
+    char decoded = c;
+    switch (c) {
+        case '"':
+        case '\\':
+        case '/': break;
+        case 'b': decoded = '\b'; break;
+        case 'f': decoded = '\f'; break;
+        case 'n': decoded = '\n'; break;
+        case 'r': decoded = '\r'; break;
+        case 't': decoded = '\t'; break;
+        case 'u':
+            part_ = Part::unicode_escape;
+            escape_digits_ = 0;
+            escaped_unit_ = 0;
+            return true;
+        default: return false;
+    }
+    if (pending_surrogate_ != 0) emit_lone_surrogate();
+    emit(decoded);
+    part_ = Part::plain;
+    return true;
+}
+
+bool JsonStringReader::unicode_escape_digit(char c) {
+    unsigned digit = 0;
+    if (c >= '0' && c <= '9') digit = static_cast<unsigned>(c - '0');
+    else if (c >= 'a' && c <= 'f') digit = static_cast<unsigned>(c - 'a' + 10);
+    else if (c >= 'A' && c <= 'F') digit = static_cast<unsigned>(c - 'A' + 10);
+    else return false;
+    escaped_unit_ = escaped_unit_ * 16 + digit;
+    if (++escape_digits_ < 4) return true;
+    part_ = Part::plain;
+    code_unit(escaped_unit_);
+    return true;
+}
+
+// One UTF-16 code unit from a \u escape: a surrogate pair makes one code point.
+void JsonStringReader::code_unit(unsigned unit) {
+    if (pending_surrogate_ != 0) {
+        if (is_trailing_surrogate(unit)) {
+            emit_code_point(0x10000 + ((pending_surrogate_ - 0xD800) << 10) + (unit - 0xDC00));
+            pending_surrogate_ = 0;
+            return;
+        }
+        emit_lone_surrogate();
+    }
+    if (is_leading_surrogate(unit)) pending_surrogate_ = unit;
+    else if (is_trailing_surrogate(unit)) emit('\0');
+    else emit_code_point(unit);
+}
+
+void JsonStringReader::emit_code_point(unsigned code_point) {
+    char bytes[4];
+    std::size_t count = 0;
+    if (code_point < 0x80) {
+        bytes[count++] = static_cast<char>(code_point);
+    } else if (code_point < 0x800) {
+        bytes[count++] = static_cast<char>(0xC0 | (code_point >> 6));
+        bytes[count++] = static_cast<char>(0x80 | (code_point & 0x3F));
+    } else if (code_point < 0x10000) {
+        bytes[count++] = static_cast<char>(0xE0 | (code_point >> 12));
+        bytes[count++] = static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+        bytes[count++] = static_cast<char>(0x80 | (code_point & 0x3F));
+    } else {
+        bytes[count++] = static_cast<char>(0xF0 | (code_point >> 18));
+        bytes[count++] = static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
+        bytes[count++] = static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+        bytes[count++] = static_cast<char>(0x80 | (code_point & 0x3F));
+    }
+    emit(bytes, count);
+}
+
+// A leading surrogate escape not followed by a trailing one.
+void JsonStringReader::emit_lone_surrogate() {
+    pending_surrogate_ = 0;
+    emit('\0');
+}
+
+void JsonStringReader::emit(const char* bytes, std::size_t count) {
+    if (sink_ == nullptr) return;
+    if (sink_->size() + count > limit_) {
+        overflowed_ = true;
+        sink_ = nullptr;
+        return;
+    }
+    sink_->append(bytes, count);
+}
+
+}  // namespace skillhook
