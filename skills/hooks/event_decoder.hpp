@@ -16,7 +16,7 @@ namespace skillhook {
 
 class EventDecoder {
 public:
-    explicit EventDecoder(PlainStringScan scan = fastest_string_scan());
+    explicit EventDecoder(const StringScanPath& scan = fastest_string_scan());
     ~EventDecoder();
     EventDecoder(const EventDecoder&) = delete;
     EventDecoder& operator=(const EventDecoder&) = delete;

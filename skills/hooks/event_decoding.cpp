@@ -57,7 +57,7 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 class EventDecoder::Grammar {
 public:
-    explicit Grammar(PlainStringScan scan) : string_(scan) {}
+    explicit Grammar(const StringScanPath& scan) : string_(scan) {}
 
     void feed(std::string_view piece) {
         const char* next = piece.data();
@@ -300,7 +300,7 @@ private:
     JsonValueSummary* string_target_ = nullptr;
 };
 
-EventDecoder::EventDecoder(PlainStringScan scan) : grammar_(std::make_unique<Grammar>(scan)) {}
+EventDecoder::EventDecoder(const StringScanPath& scan) : grammar_(std::make_unique<Grammar>(scan)) {}
 
 EventDecoder::~EventDecoder() = default;
 

@@ -6,6 +6,34 @@ namespace {
 bool is_leading_surrogate(unsigned unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool is_trailing_surrogate(unsigned unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
+// 16 for a byte that is no hexadecimal digit.
+unsigned hex_value(char c) {
+    if (c >= '0' && c <= '9') return static_cast<unsigned>(c - '0');
+    if (c >= 'a' && c <= 'f') return static_cast<unsigned>(c - 'a' + 10);
+    if (c >= 'A' && c <= 'F') return static_cast<unsigned>(c - 'A' + 10);
+    return 16;
+}
+
+// The well-formed sequences of Unicode's table 3-7 (no overlong form, no
+// surrogate, nothing beyond U+10FFFF), by their first byte: how many bytes
+// follow it, and the range of the first that follows; the rest lie in 80..BF.
+struct Utf8Lead {
+    unsigned continuations = 0;  // 0: no sequence begins with this byte
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+};
+
+Utf8Lead utf8_lead(unsigned char lead) {
+    if (lead >= 0xC2 && lead <= 0xDF) return {1};
+    if (lead == 0xE0) return {2, 0xA0};
+    if (lead == 0xED) return {2, 0x80, 0x9F};
+    if (lead >= 0xE1 && lead <= 0xEF) return {2};
+    if (lead == 0xF0) return {3, 0x90};
+    if (lead == 0xF4) return {3, 0x80, 0x8F};
+    if (lead >= 0xF1 && lead <= 0xF3) return {3};
+    return {0};
+}
+
 }  // namespace
 
 void JsonStringReader::begin(std::string* sink, std::size_t limit) {
@@ -23,15 +51,20 @@ const char* JsonStringReader::read(const char* next, const char* end) {
         switch (part_) {
             case Part::plain: {
                 if (pending_surrogate_ != 0 && *next != '\\') emit_lone_surrogate();
-                const char* const stop = scan_(next, end);
+                // A string that nobody reads needs its escapes validated, not decoded.
+                const char* const stop = sink_ == nullptr ? scan_.plain_and_escapes(next, end) : scan_.plain(next, end);
                 emit(next, static_cast<std::size_t>(stop - next));
                 if (stop == end) return end;
+                if (*stop == '"') {
+                    status_ = Status::closed;
+                    return stop + 1;
+                }
+                if (const char* after = whole_special(stop, end)) {
+                    next = after;
+                    break;
+                }
                 next = stop + 1;
                 const auto byte = static_cast<unsigned char>(*stop);
-                if (byte == '"') {
-                    status_ = Status::closed;
-                    return next;
-                }
                 if (byte == '\\') part_ = Part::escape;
                 else valid = byte >= 0x20 && begin_utf8_sequence(byte);
                 break;
@@ -48,24 +81,41 @@ const char* JsonStringReader::read(const char* next, const char* end) {
     return end;
 }
 
-// The well-formed sequences of Unicode's table 3-7: no overlong form, no
-// surrogate, nothing beyond U+10FFFF.
-bool JsonStringReader::begin_utf8_sequence(unsigned char lead) {
-    utf8_low_ = 0x80;
-    utf8_high_ = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        utf8_left_ = 1;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        utf8_left_ = 2;
-        if (lead == 0xE0) utf8_low_ = 0xA0;
-        if (lead == 0xED) utf8_high_ = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        utf8_left_ = 3;
-        if (lead == 0xF0) utf8_low_ = 0x90;
-        if (lead == 0xF4) utf8_high_ = 0x8F;
-    } else {
-        return false;
+// The common case at once: an escape or a UTF-8 sequence that lies whole in
+// this piece and is valid. Anything else (a piece that ends inside it, an
+// error) is read byte by byte.
+const char* JsonStringReader::whole_special(const char* special, const char* end) {
+    const auto left = static_cast<std::size_t>(end - special);
+    const auto lead = static_cast<unsigned char>(*special);
+    if (lead == '\\') {
+        if (left < 2) return nullptr;
+        if (special[1] != 'u') return escaped(special[1]) ? special + 2 : nullptr;
+        if (left < 6) return nullptr;
+        unsigned unit = 0;
+        for (std::size_t i = 2; i < 6; ++i) {
+            const unsigned digit = hex_value(special[i]);
+            if (digit == 16) return nullptr;
+            unit = unit * 16 + digit;
+        }
+        code_unit(unit);
+        return special + 6;
     }
+    const Utf8Lead sequence = utf8_lead(lead);
+    if (sequence.continuations == 0 || left <= sequence.continuations) return nullptr;
+    const auto first = static_cast<unsigned char>(special[1]);
+    if (first < sequence.low || first > sequence.high) return nullptr;
+    for (std::size_t i = 2; i <= sequence.continuations; ++i)
+        if ((static_cast<unsigned char>(special[i]) & 0xC0) != 0x80) return nullptr;
+    emit(special, sequence.continuations + 1);
+    return special + sequence.continuations + 1;
+}
+
+bool JsonStringReader::begin_utf8_sequence(unsigned char lead) {
+    const Utf8Lead sequence = utf8_lead(lead);
+    if (sequence.continuations == 0) return false;
+    utf8_left_ = sequence.continuations;
+    utf8_low_ = sequence.low;
+    utf8_high_ = sequence.high;
     emit(static_cast<char>(lead));
     part_ = Part::utf8_sequence;
     return true;
@@ -105,11 +155,8 @@ bool JsonStringReader::escaped(char c) {
 }
 
 bool JsonStringReader::unicode_escape_digit(char c) {
-    unsigned digit = 0;
-    if (c >= '0' && c <= '9') digit = static_cast<unsigned>(c - '0');
-    else if (c >= 'a' && c <= 'f') digit = static_cast<unsigned>(c - 'a' + 10);
-    else if (c >= 'A' && c <= 'F') digit = static_cast<unsigned>(c - 'A' + 10);
-    else return false;
+    const unsigned digit = hex_value(c);
+    if (digit == 16) return false;
     escaped_unit_ = escaped_unit_ * 16 + digit;
     if (++escape_digits_ < 4) return true;
     part_ = Part::plain;

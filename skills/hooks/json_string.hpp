@@ -15,7 +15,7 @@ class JsonStringReader {
 public:
     enum class Status : unsigned char { open, closed, invalid };
 
-    explicit JsonStringReader(PlainStringScan scan) : scan_(scan) {}
+    explicit JsonStringReader(const StringScanPath& scan) : scan_(scan) {}
 
     // A string begins. Its decoded bytes are appended to `sink` (null: to
     // nowhere) while it holds at most `limit` of them; beyond, the sink keeps
@@ -30,6 +30,7 @@ public:
 private:
     enum class Part : unsigned char { plain, escape, unicode_escape, utf8_sequence };
 
+    const char* whole_special(const char* special, const char* end);
     bool begin_utf8_sequence(unsigned char lead);
     bool continues_utf8_sequence(unsigned char byte);
     bool escaped(char c);
@@ -40,7 +41,7 @@ private:
     void emit(const char* bytes, std::size_t count);
     void emit(char byte) { emit(&byte, 1); }
 
-    PlainStringScan scan_;
+    const StringScanPath& scan_;
     Status status_ = Status::closed;
     Part part_ = Part::plain;
     std::string* sink_ = nullptr;

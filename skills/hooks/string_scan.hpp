@@ -8,24 +8,25 @@
 
 namespace skillhook {
 
-// The first byte in [begin, end) that is a quotation mark, a backslash, a
-// control character (below 0x20) or not ASCII (0x80 and above); `end` when
-// there is none.
-using PlainStringScan = const char* (*)(const char* begin, const char* end);
+// Each returns the first byte in [begin, end) that it does not pass over,
+// `end` when there is none.
+using StringScan = const char* (*)(const char* begin, const char* end);
 
 struct StringScanPath {
     const char* name;
-    PlainStringScan scan;
+    // Passes over plain bytes: all but a quotation mark, a backslash, a
+    // control character (below 0x20) and any byte not ASCII (0x80 and above).
+    StringScan plain;
+    // Passes over plain bytes and whole two-byte escapes (\" \\ \/ \b \f \n
+    // \r \t) too: enough for a string that is only validated.
+    StringScan plain_and_escapes;
 };
 
-// Byte by byte: the path every platform has.
-const char* scan_plain_string_bytes(const char* begin, const char* end);
-
-// The paths this CPU runs: the plain one first, then the vector ones, the
-// fastest last.
+// The paths this CPU runs: byte by byte first, which every platform has,
+// then the vector ones, the fastest last.
 std::span<const StringScanPath> string_scan_paths();
 
 // The fastest path this CPU runs.
-PlainStringScan fastest_string_scan();
+const StringScanPath& fastest_string_scan();
 
 }  // namespace skillhook

@@ -112,7 +112,7 @@ bool same_events(const std::optional<skillhook::HookEvent>& a, const std::option
 
 // The text fed in pieces, each ending where `next_cut` says (a position past
 // the one before).
-std::optional<skillhook::HookEvent> decode_in_pieces(std::string_view text, skillhook::PlainStringScan scan,
+std::optional<skillhook::HookEvent> decode_in_pieces(std::string_view text, const skillhook::StringScanPath& scan,
                                                     const std::function<std::size_t(std::size_t)>& next_cut) {
     skillhook::EventDecoder decoder(scan);
     for (std::size_t start = 0; start < text.size();) {
@@ -129,10 +129,10 @@ constexpr std::size_t small_text = 256;
 
 void check_pieces(std::string_view text, const std::optional<skillhook::HookEvent>& event) {
     for (const skillhook::StringScanPath& path : skillhook::string_scan_paths()) {
-        FUZZ_CHECK(same_events(decode_in_pieces(text, path.scan, [&](std::size_t) { return text.size(); }), event));
+        FUZZ_CHECK(same_events(decode_in_pieces(text, path, [&](std::size_t) { return text.size(); }), event));
         if (text.size() <= small_text) {
             for (std::size_t cut = 1; cut < text.size(); ++cut)
-                FUZZ_CHECK(same_events(decode_in_pieces(text, path.scan,
+                FUZZ_CHECK(same_events(decode_in_pieces(text, path,
                                                         [&](std::size_t start) { return start < cut ? cut : text.size(); }),
                                        event));
         }
@@ -141,17 +141,20 @@ void check_pieces(std::string_view text, const std::optional<skillhook::HookEven
             state = state * 1664525u + 1013904223u;
             return start + 1 + (state >> 8) % 97;  // pieces of 1 to 97 bytes, across every block size
         };
-        FUZZ_CHECK(same_events(decode_in_pieces(text, path.scan, random_cut), event));
+        FUZZ_CHECK(same_events(decode_in_pieces(text, path, random_cut), event));
     }
 }
 
-// Every scanning path finds the same first special byte from every start.
+// Every scanning path stops where the byte-by-byte one does, from every start.
 void check_scan_paths(std::string_view text) {
     const char* const end = text.data() + text.size();
+    const skillhook::StringScanPath& bytewise = skillhook::string_scan_paths().front();
     for (std::size_t start = 0; start < std::min(text.size(), small_text); ++start) {
-        const char* const plain = skillhook::scan_plain_string_bytes(text.data() + start, end);
-        for (const skillhook::StringScanPath& path : skillhook::string_scan_paths())
-            FUZZ_CHECK(path.scan(text.data() + start, end) == plain);
+        const char* const begin = text.data() + start;
+        for (const skillhook::StringScanPath& path : skillhook::string_scan_paths()) {
+            FUZZ_CHECK(path.plain(begin, end) == bytewise.plain(begin, end));
+            FUZZ_CHECK(path.plain_and_escapes(begin, end) == bytewise.plain_and_escapes(begin, end));
+        }
     }
 }
 
