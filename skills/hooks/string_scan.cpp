@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #if defined(__x86_64__)
+#include <cpuid.h>
 #include <immintrin.h>
 #elif defined(__aarch64__)
 #include <arm_neon.h>
@@ -151,9 +152,15 @@ __attribute__((target("avx2"))) const char* pass_avx2(const char* begin, const c
     return pass_plain_and_escapes<scan_sse2>(begin, end);
 }
 
-bool cpu_runs_avx2() {
-    // Checks the operating system's support for the wide registers too.
-    return __builtin_cpu_supports("avx2");
+// AVX2, and an operating system that saves the wide registers (OSXSAVE, and
+// the SSE and AVX states enabled in XCR0). Asked of the CPU itself: not every
+// toolchain's run-time library answers __builtin_cpu_supports.
+__attribute__((target("xsave"))) bool cpu_runs_avx2() {
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0 || (ecx & bit_OSXSAVE) == 0 || (ecx & bit_AVX) == 0) return false;
+    constexpr unsigned long long sse_and_avx_state = 0x6;
+    if ((static_cast<unsigned long long>(_xgetbv(0)) & sse_and_avx_state) != sse_and_avx_state) return false;
+    return __get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) != 0 && (ebx & bit_AVX2) != 0;
 }
 
 const StringScanPath all_paths[] = {
