@@ -26,10 +26,10 @@
 #include <cstddef>
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace {
 
@@ -40,8 +40,11 @@ constexpr std::size_t input_piece_bytes = 64 * 1024;
 std::optional<skillhook::HookEvent> read_event() {
     try {
         skillhook::EventDecoder decoder;
-        std::vector<char> buffer(input_piece_bytes);  // not on the stack, which may be small
-        skillhook::platform::read_standard_input(buffer, [&](std::string_view piece) { decoder.feed(piece); });
+        // Not on the stack, which may be small, and not cleared: a small event
+        // touches only the pages it fills, and every fresh page is a page fault.
+        const std::unique_ptr<char[]> buffer(new char[input_piece_bytes]);
+        skillhook::platform::read_standard_input({buffer.get(), input_piece_bytes},
+                                                 [&](std::string_view piece) { decoder.feed(piece); });
         return decoder.finish();
     } catch (...) {
         return std::nullopt;  // unreadable input is no event
