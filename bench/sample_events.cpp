@@ -144,6 +144,7 @@ std::vector<SampleEvent> sample_events() {
         {"read-128k", read_event(128 * 1024)},
         {"read-1m", read_event(1'300'000)},
         {"read-20m", read_event(20 * 1024 * 1024)},
+        {"read-40m", read_event(40 * 1024 * 1024)},  // twice the above: the cost per megabyte is flat
     };
 }
 

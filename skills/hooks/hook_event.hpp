@@ -18,7 +18,7 @@ struct JsonValueSummary {
     // null, false, a number equal to zero, "", [] and {} are empty.
     bool empty = true;
     // The decoded text when kind is string. A lone UTF-16 surrogate escape,
-    // which has no UTF-8 form, is decoded as NUL (parser_refusals.hpp).
+    // which has no UTF-8 form, is decoded as NUL.
     std::string text;
 };
 

@@ -17,19 +17,6 @@ void create_directories(const std::string& path) {
     if (!make_folder(path)) throw std::runtime_error("cannot create " + path + ": its parent vanished");
 }
 
-bool run_on_large_stack(std::size_t stack_bytes, const std::function<void()>& work) {
-    bool finished = false;
-    const bool ran = run_thread_with_stack(stack_bytes, [&] {
-        try {
-            work();
-            finished = true;
-        } catch (...) {
-            // Reported to the caller as work not done.
-        }
-    });
-    return ran && finished;
-}
-
 int milliseconds_until(std::chrono::steady_clock::time_point deadline) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, INT_MAX));

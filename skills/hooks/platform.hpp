@@ -10,13 +10,11 @@
 // std::runtime_error.
 #pragma once
 
-#include "input_text.hpp"
-
 #include <chrono>
-#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,8 +23,9 @@ namespace skillhook::platform {
 
 // --- System facts and files
 
-// Reads standard input to its end.
-InputText read_standard_input();
+// Reads standard input to its end into the buffer, again and again, and
+// hands each piece to `consume` as it arrives: memory does not grow with the input.
+void read_standard_input(std::span<char> buffer, const std::function<void(std::string_view)>& consume);
 
 // The path the running executable was started with, made absolute; symbolic
 // links are not resolved.
@@ -72,10 +71,6 @@ void touch(const std::string& path, FileTime time);
 // From now on, writing to a pipe that nobody reads fails instead of ending
 // the process (where the system would end it).
 void ignore_broken_pipes() noexcept;
-
-// Runs the work on a thread with a stack of the given size and waits for it.
-// Returns false when no such thread could be started or the work threw.
-bool run_on_large_stack(std::size_t stack_bytes, const std::function<void()>& work);
 
 // --- Starting a child process
 

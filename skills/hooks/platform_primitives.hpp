@@ -3,8 +3,6 @@
 #pragma once
 
 #include <chrono>
-#include <cstddef>
-#include <functional>
 #include <string>
 
 namespace skillhook::platform {
@@ -13,10 +11,6 @@ namespace skillhook::platform {
 // or before), false when its parent is missing; throws for anything else,
 // a file in its place included.
 bool make_folder(const std::string& path);
-
-// Runs the function on a new thread with this much stack and joins it.
-// False when the thread could not be started.
-bool run_thread_with_stack(std::size_t stack_bytes, const std::function<void()>& body);
 
 // Whole milliseconds left until the deadline, rounded up; 0 once it has
 // passed, at most INT_MAX.

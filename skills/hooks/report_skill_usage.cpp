@@ -19,22 +19,35 @@
 //      unreadable password file). One line on standard error names the
 //      failure.
 #include "duplicate_suppression.hpp"
+#include "event_decoder.hpp"
 #include "event_resolution.hpp"
 #include "hook_event.hpp"
 #include "platform.hpp"
 #include "usage_report.hpp"
 
+#include <cstddef>
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace {
 
+// A pipe's whole default capacity on Linux: one read takes what the agent has
+// written so far. Small enough to stay in the cache while it is decoded.
+constexpr std::size_t input_piece_bytes = 64 * 1024;
+
 std::optional<skillhook::HookEvent> read_event() {
     try {
-        const skillhook::InputText input = skillhook::platform::read_standard_input();
-        return skillhook::decode_event(input.view());
+        skillhook::EventDecoder decoder;
+        // Not on the stack, which may be small, and not cleared: a small event
+        // touches only the pages it fills, and every fresh page is a page fault.
+        const std::unique_ptr<char[]> buffer(new char[input_piece_bytes]);
+        skillhook::platform::read_standard_input({buffer.get(), input_piece_bytes},
+                                                 [&](std::string_view piece) { decoder.feed(piece); });
+        return decoder.finish();
     } catch (...) {
         return std::nullopt;  // unreadable input is no event
     }

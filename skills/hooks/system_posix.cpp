@@ -14,7 +14,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <pthread.h>
 #include <pwd.h>
 #include <sys/select.h>
 #include <sys/stat.h>
@@ -104,20 +103,10 @@ void wait_until_readable(int fd) {
 
 }  // namespace
 
-InputText read_standard_input() {
-    struct stat status {};
-    check(::fstat(STDIN_FILENO, &status), "fstat");
-    std::size_t first_block = 64 * 1024;
-    if (S_ISREG(status.st_mode)) {
-        const off_t offset = ::lseek(STDIN_FILENO, 0, SEEK_CUR);
-        if (offset != -1 && status.st_size > offset) first_block = static_cast<std::size_t>(status.st_size - offset) + 1;
-    }
-
-    InputText input(first_block);
+void read_standard_input(std::span<char> buffer, const std::function<void(std::string_view)>& consume) {
     for (;;) {
-        const std::span<char> space = input.unused_space();
-        const ssize_t count = ::read(STDIN_FILENO, space.data(), space.size());
-        if (count == 0) return input;
+        const ssize_t count = ::read(STDIN_FILENO, buffer.data(), buffer.size());
+        if (count == 0) return;
         if (count == -1) {
             if (errno == EINTR) continue;
             // A non-blocking standard input that is empty for now has not ended.
@@ -127,7 +116,7 @@ InputText read_standard_input() {
             }
             throw_errno("read");
         }
-        input.append(static_cast<std::size_t>(count));
+        consume({buffer.data(), static_cast<std::size_t>(count)});
     }
 }
 
@@ -245,20 +234,6 @@ void touch(const std::string& path, FileTime time) {
 void ignore_broken_pipes() noexcept {
     // Fails only for an invalid signal number, which SIGPIPE is not.
     std::signal(SIGPIPE, SIG_IGN);
-}
-
-bool run_thread_with_stack(std::size_t stack_bytes, const std::function<void()>& body) {
-    const auto start = [](void* argument) -> void* {
-        (*static_cast<const std::function<void()>*>(argument))();
-        return nullptr;
-    };
-    pthread_attr_t attributes;
-    if (::pthread_attr_init(&attributes) != 0) return false;
-    pthread_t thread;
-    const bool started = ::pthread_attr_setstacksize(&attributes, stack_bytes) == 0 &&
-                         ::pthread_create(&thread, &attributes, start, const_cast<std::function<void()>*>(&body)) == 0;
-    ::pthread_attr_destroy(&attributes);
-    return started && ::pthread_join(thread, nullptr) == 0;
 }
 
 }  // namespace skillhook::platform

@@ -167,7 +167,7 @@ std::wstring to_utf16(std::string_view text) {
     return wide;
 }
 
-InputText read_standard_input() {
+void read_standard_input(std::span<char> buffer, const std::function<void(std::string_view)>& consume) {
     const HANDLE input_handle = ::GetStdHandle(STD_INPUT_HANDLE);
     if (input_handle == INVALID_HANDLE_VALUE) throw_last_error("GetStdHandle");
     if (input_handle == nullptr) throw_error(ERROR_INVALID_HANDLE, "no standard input");
@@ -177,17 +177,15 @@ InputText read_standard_input() {
     const bool is_pipe = ::GetFileType(input_handle) == FILE_TYPE_PIPE &&
                          ::GetNamedPipeInfo(input_handle, nullptr, nullptr, nullptr, nullptr);
 
-    InputText input;
+    const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(buffer.size(), 1u << 30));
     for (;;) {
-        const std::span<char> space = input.unused_space();
-        const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(space.size(), 1u << 30));
         DWORD count = 0;
-        if (!::ReadFile(input_handle, space.data(), wanted, &count, nullptr)) {
-            if (::GetLastError() == ERROR_BROKEN_PIPE) return input;
+        if (!::ReadFile(input_handle, buffer.data(), wanted, &count, nullptr)) {
+            if (::GetLastError() == ERROR_BROKEN_PIPE) return;
             throw_last_error("ReadFile");
         }
-        if (count == 0 && !is_pipe) return input;
-        input.append(count);
+        if (count == 0 && !is_pipe) return;
+        consume({buffer.data(), count});
     }
 }
 
@@ -301,18 +299,6 @@ void touch(const std::string& path, FileTime time) {
 
 void ignore_broken_pipes() noexcept {
     // Windows has no signal for a broken pipe: the write fails.
-}
-
-bool run_thread_with_stack(std::size_t stack_bytes, const std::function<void()>& body) {
-    const auto start = [](LPVOID argument) -> DWORD {
-        (*static_cast<const std::function<void()>*>(argument))();
-        return 0;
-    };
-    // The size is reserved, not committed: pages are taken only as deep as used.
-    const Handle thread(::CreateThread(nullptr, stack_bytes, start, const_cast<std::function<void()>*>(&body),
-                                       STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
-    if (!thread.valid()) return false;
-    return ::WaitForSingleObject(thread.get(), INFINITE) == WAIT_OBJECT_0;
 }
 
 }  // namespace skillhook::platform

@@ -6,14 +6,18 @@
 // leak or undefined behaviour.
 //
 // The decoder keeps only a summary of the members resolution reads; a full
-// parse into Boost.JSON values is its reference: the same texts are accepted,
-// and the summaries agree with the values. Where Boost.JSON refuses a
-// grammatical text, the reference is the parse of the copy it accepts.
+// parse into Boost.JSON values is its reference (json_reference.hpp): the
+// same texts are accepted, and the summaries agree with the values. The
+// decoder reads the text in pieces, as standard input delivers it: every way
+// of cutting a small text, and cuts that follow from the text for any other,
+// give the same event, and so does every string scanning path this CPU runs.
+#include "event_decoder.hpp"
 #include "event_resolution.hpp"
 #include "fuzz_check.hpp"
 #include "hook_event.hpp"
-#include "parser_refusals.hpp"
+#include "json_reference.hpp"
 #include "skill_reads.hpp"
+#include "string_scan.hpp"
 
 #include <boost/json.hpp>
 
@@ -21,6 +25,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,7 +38,7 @@ using skillhook::JsonKind;
 using skillhook::JsonValueSummary;
 
 // Deeper texts than this are left to the crash checks alone: the reference
-// parser would need the decoder's large stack.
+// parser recurses once a level.
 constexpr std::size_t reference_max_depth = 10'000;
 
 JsonKind kind_of(const json::value& value) {
@@ -79,29 +84,79 @@ void check_summary(const JsonValueSummary& summary, const json::value* value) {
 }
 
 void check_against_reference(std::string_view text, const std::optional<skillhook::HookEvent>& event) {
-    json::parse_options options;
-    options.max_depth = reference_max_depth;
-    json::error_code ec;
-    json::value reference = json::parse(text, ec, {}, options);
-    if (ec == json::error::illegal_leading_surrogate || ec == json::error::illegal_trailing_surrogate ||
-        ec == json::error::exponent_overflow || ec == json::error::syntax) {
-        if (const std::optional<std::string> accepted = skillhook::without_parser_refusals(text)) {
-            FUZZ_CHECK(accepted->size() == text.size());
-            reference = json::parse(*accepted, ec, {}, options);
-        }
-    }
-    if (ec == json::error::too_deep) return;
-    FUZZ_CHECK(event.has_value() == !ec);
-    if (ec) return;
+    const skillhook::testing::ReferenceParse reference = skillhook::testing::reference_parse(text, reference_max_depth);
+    if (reference.error == json::error::too_deep) return;
+    FUZZ_CHECK(event.has_value() == !reference.error);
+    if (reference.error) return;
 
-    FUZZ_CHECK(event->kind == kind_of(reference));
-    const json::object* top = reference.if_object();
+    FUZZ_CHECK(event->kind == kind_of(reference.value));
+    const json::object* top = reference.value.if_object();
     if (top == nullptr) return;
     const json::value* tool_input = top->if_contains("tool_input");
     const json::object* input_members = tool_input == nullptr ? nullptr : tool_input->if_object();
     for (const skillhook::KeptMember& member : skillhook::kept_members) {
-        const json::object* members = member.place == skillhook::MemberPlace::event ? top : input_members;
-        check_summary((*event).*member.summary, members == nullptr ? nullptr : members->if_contains(member.name));
+        const json::object* place = member.place == skillhook::MemberPlace::event ? top : input_members;
+        const json::string_view name(member.name.data(), member.name.size());
+        check_summary((*event).*member.summary, place == nullptr ? nullptr : place->if_contains(name));
+    }
+}
+
+bool same_events(const std::optional<skillhook::HookEvent>& a, const std::optional<skillhook::HookEvent>& b) {
+    if (!a || !b) return a.has_value() == b.has_value();
+    if (a->kind != b->kind) return false;
+    for (const skillhook::KeptMember& member : skillhook::kept_members) {
+        const JsonValueSummary& first = (*a).*member.summary;
+        const JsonValueSummary& second = (*b).*member.summary;
+        if (first.kind != second.kind || first.empty != second.empty || first.text != second.text) return false;
+    }
+    return true;
+}
+
+// The text fed in pieces, each ending where `next_cut` says (a position past
+// the one before).
+std::optional<skillhook::HookEvent> decode_in_pieces(std::string_view text, const skillhook::StringScanPath& scan,
+                                                    const std::function<std::size_t(std::size_t)>& next_cut) {
+    skillhook::EventDecoder decoder(scan);
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t cut = std::min(next_cut(start), text.size());
+        decoder.feed(text.substr(start, cut - start));
+        start = cut;
+    }
+    return decoder.finish();
+}
+
+// Texts up to this size are cut at every position; longer ones at places
+// that follow from the text, so that the fuzzer varies them as it varies it.
+constexpr std::size_t small_text = 256;
+
+void check_pieces(std::string_view text, const std::optional<skillhook::HookEvent>& event) {
+    for (const skillhook::StringScanPath& path : skillhook::string_scan_paths()) {
+        FUZZ_CHECK(same_events(decode_in_pieces(text, path, [&](std::size_t) { return text.size(); }), event));
+        if (text.size() <= small_text) {
+            for (std::size_t cut = 1; cut < text.size(); ++cut)
+                FUZZ_CHECK(same_events(decode_in_pieces(text, path,
+                                                        [&](std::size_t start) { return start < cut ? cut : text.size(); }),
+                                       event));
+        }
+        std::uint32_t state = static_cast<std::uint32_t>(std::hash<std::string_view>{}(text));
+        const auto random_cut = [&](std::size_t start) {
+            state = state * 1664525u + 1013904223u;
+            return start + 1 + (state >> 8) % 97;  // pieces of 1 to 97 bytes, across every block size
+        };
+        FUZZ_CHECK(same_events(decode_in_pieces(text, path, random_cut), event));
+    }
+}
+
+// Every scanning path stops where the byte-by-byte one does, from every start.
+void check_scan_paths(std::string_view text) {
+    const char* const end = text.data() + text.size();
+    const skillhook::StringScanPath& bytewise = skillhook::string_scan_paths().front();
+    for (std::size_t start = 0; start < std::min(text.size(), small_text); ++start) {
+        const char* const begin = text.data() + start;
+        for (const skillhook::StringScanPath& path : skillhook::string_scan_paths()) {
+            FUZZ_CHECK(path.plain(begin, end) == bytewise.plain(begin, end));
+            FUZZ_CHECK(path.plain_and_escapes(begin, end) == bytewise.plain_and_escapes(begin, end));
+        }
     }
 }
 
@@ -149,6 +204,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     const std::optional<skillhook::HookEvent> event = skillhook::decode_event(text);
     check_against_reference(text, event);
+    check_pieces(text, event);
+    check_scan_paths(text);
     if (event) check_resolution(*event);
     return 0;
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -42,8 +43,20 @@ TEST_F(InputFault, EventOf100MB) {
     EXPECT_EQ(sandbox.recorded_uses(), (std::vector<std::string>{"tvx-auth", "tvx-auth"}));
 }
 
-// Non-blocking pipes and stack limits set by a shell are POSIX matters.
+// Non-blocking pipes and limits set by a shell are POSIX matters.
 #if !defined(_WIN32)
+// Whether the memory the hook takes is its own: not a sanitized hook's,
+// which reserves terabytes for shadow memory, nor that of valgrind or qemu
+// running it.
+bool hook_memory_is_measurable() {
+#if defined(__SANITIZE_ADDRESS__) || defined(SKILLHOOK_TEST_EMULATED)
+    return false;
+#else
+    const char* launcher = std::getenv("SKILLHOOK_TEST_HOOK_LAUNCHER");
+    return launcher == nullptr || *launcher == '\0';
+#endif
+}
+
 // Some agents may hand over standard input in non-blocking mode; an empty
 // pipe is then no end of input, only a pause.
 TEST_F(InputFault, NonBlockingPipeThatIsOftenEmpty) {
@@ -51,20 +64,49 @@ TEST_F(InputFault, NonBlockingPipeThatIsOftenEmpty) {
     EXPECT_EQ(sandbox.recorded_uses(), std::vector<std::string>{"tvx-auth"});
 }
 
-// The parser recurses once per level: however small the stack, deep
-// nesting must not end the hook with a signal.
-TEST_F(InputFault, DeepEventUnderASmallStackLimit) {
-    sandbox.write_script("small-stack", "ulimit -s 256 && exec \"$(dirname \"$0\")/report_skill_usage\"");
-    for (const std::size_t depth : {std::size_t{9'999}, std::size_t{999'999}}) {
+// However small the stack or the address space a shell allows, deep nesting
+// decodes, and never ends the hook with a signal.
+TEST_F(InputFault, DeepEventUnderLimitsSetByAShell) {
+    struct LimitedRun {
+        const char* limit;
+        std::size_t depth;
+        bool limits_memory;
+    };
+    const LimitedRun runs[] = {
+        {"ulimit -s 256", 9'999, false},
+        {"ulimit -s 256", 999'999, false},
+        {"ulimit -v 800000", 300, true},  // once too little for a thread with a large stack
+    };
+    std::size_t reported = 0;
+    for (const LimitedRun& run : runs) {
+        if (run.limits_memory && !hook_memory_is_measurable()) continue;
+        sandbox.write_script("limited", std::string(run.limit) + " && exec \"$(dirname \"$0\")/report_skill_usage\"");
         const std::string event = R"({"tool_name":"Skill","tool_input":{"skill":"tvx-auth"},"deep":)" +
-                                  std::string(depth, '[') + std::string(depth, ']') + "}";
+                                  std::string(run.depth, '[') + std::string(run.depth, ']') + "}";
         std::filesystem::remove_all(sandbox.home() / ".tolvex");
-        const RunResult result = sandbox.run(event, InputMode::file, {}, sandbox.bin() / "small-stack");
-        EXPECT_EQ(result.signal, 0) << depth;
-        EXPECT_EQ(result.exit_status, 0) << depth;
+        const RunResult result = sandbox.run(event, InputMode::file, {}, sandbox.bin() / "limited");
+        EXPECT_EQ(result.signal, 0) << run.limit << ", depth " << run.depth;
+        EXPECT_EQ(result.exit_status, 0) << run.limit << ", depth " << run.depth;
+        ++reported;
     }
-    EXPECT_EQ(sandbox.recorded_uses(), (std::vector<std::string>{"tvx-auth", "tvx-auth"}));
+    EXPECT_EQ(sandbox.recorded_uses(), std::vector<std::string>(reported, "tvx-auth"));
 }
+
+#if defined(__linux__)
+// Input that never ends is read for as long as it lasts, in memory that does
+// not grow: a few seconds of /dev/zero. Its peak, from /proc, while it runs.
+TEST_F(InputFault, EndlessInputInConstantMemory) {
+    if (!hook_memory_is_measurable()) GTEST_SKIP() << "the hook's own memory cannot be told apart here";
+    sandbox.write_script("endless",
+                         "\"$(dirname \"$0\")/report_skill_usage\" </dev/zero & hook=$!\n"
+                         "sleep 3\n"
+                         "sed -n 's/^VmHWM:[[:space:]]*\\([0-9]*\\) kB$/\\1/p' /proc/$hook/status\n"
+                         "kill $hook && wait $hook\n");
+    const RunResult result = sandbox.run("", InputMode::file, {}, sandbox.bin() / "endless");
+    ASSERT_FALSE(result.standard_output.empty()) << "the hook ended before its input: " << result.standard_error;
+    EXPECT_LE(std::stoul(result.standard_output), 4096u) << "peak resident kB";
+}
+#endif
 #endif
 
 }  // namespace

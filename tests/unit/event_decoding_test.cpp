@@ -1,4 +1,5 @@
 // Decoding follows RFC 8259 exactly and keeps what resolution reads.
+#include "json_reference.hpp"
 #include "resolution_outcome.hpp"
 
 #include <gtest/gtest.h>
@@ -18,6 +19,7 @@ class Decoding : public ::testing::TestWithParam<DecodingCase> {};
 
 TEST_P(Decoding, AcceptsExactlyOneJsonText) {
     EXPECT_EQ(decode_event(GetParam().text).has_value(), GetParam().decodes) << GetParam().text;
+    EXPECT_EQ(!reference_parse(GetParam().text, 64).error, GetParam().decodes) << "reference: " << GetParam().text;
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -132,20 +132,5 @@ TEST_F(PlatformWindows, OwnExecutablePathIsThisProgram) {
     EXPECT_EQ(own.filename(), "unit_tests.exe");
 }
 
-// Frames of 4 KiB, 16 Ki of them: 64 MiB, far beyond a default thread stack.
-std::size_t descend(std::size_t depth) {
-    volatile char frame[4096];
-    frame[0] = static_cast<char>(depth);
-    if (depth == 0) return frame[0] == 0 ? 1 : 0;
-    return descend(depth - 1) + static_cast<std::size_t>(frame[0] != 0);
-}
-
-TEST_F(PlatformWindows, RunsWorkOnALargeStack) {
-    std::size_t reached = 0;
-    EXPECT_TRUE(run_on_large_stack(std::size_t{256} << 20, [&] { reached = descend(16 * 1024); }));
-    EXPECT_GT(reached, 0u);
-    EXPECT_FALSE(run_on_large_stack(std::size_t{1} << 20, [] { throw std::runtime_error("work failed"); }));
-}
-
 }  // namespace
 }  // namespace skillhook::platform

@@ -1,7 +1,7 @@
 // Boost.JSON refuses two kinds of text that RFC 8259 allows: a \u escape of a
-// lone UTF-16 surrogate, and an exponent too large for its int. The decoder
-// keeps its ordinary path and, only after such a refusal, decodes a rewritten
-// copy instead.
+// lone UTF-16 surrogate, and an exponent too large for its int. After such a
+// refusal the reference parse (json_reference.hpp) parses a rewritten copy
+// instead.
 #pragma once
 
 #include <optional>

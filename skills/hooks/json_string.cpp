@@ -1,0 +1,219 @@
+#include "json_string.hpp"
+
+namespace skillhook {
+namespace {
+
+bool is_leading_surrogate(unsigned unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool is_trailing_surrogate(unsigned unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+// 16 for a byte that is no hexadecimal digit.
+unsigned hex_value(char c) {
+    if (c >= '0' && c <= '9') return static_cast<unsigned>(c - '0');
+    if (c >= 'a' && c <= 'f') return static_cast<unsigned>(c - 'a' + 10);
+    if (c >= 'A' && c <= 'F') return static_cast<unsigned>(c - 'A' + 10);
+    return 16;
+}
+
+// The well-formed sequences of Unicode's table 3-7 (no overlong form, no
+// surrogate, nothing beyond U+10FFFF), by their first byte: how many bytes
+// follow it, and the range of the first that follows; the rest lie in 80..BF.
+struct Utf8Lead {
+    unsigned continuations = 0;  // 0: no sequence begins with this byte
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+};
+
+Utf8Lead utf8_lead(unsigned char lead) {
+    if (lead >= 0xC2 && lead <= 0xDF) return {1};
+    if (lead == 0xE0) return {2, 0xA0};
+    if (lead == 0xED) return {2, 0x80, 0x9F};
+    if (lead >= 0xE1 && lead <= 0xEF) return {2};
+    if (lead == 0xF0) return {3, 0x90};
+    if (lead == 0xF4) return {3, 0x80, 0x8F};
+    if (lead >= 0xF1 && lead <= 0xF3) return {3};
+    return {0};
+}
+
+}  // namespace
+
+void JsonStringReader::begin(std::string* sink, std::size_t limit) {
+    sink_ = sink;
+    limit_ = limit;
+    overflowed_ = false;
+    status_ = Status::open;
+    part_ = Part::plain;
+    pending_surrogate_ = 0;
+}
+
+const char* JsonStringReader::read(const char* next, const char* end) {
+    while (next != end) {
+        bool valid = true;
+        switch (part_) {
+            case Part::plain: {
+                if (pending_surrogate_ != 0 && *next != '\\') emit_lone_surrogate();
+                // A string that nobody reads needs its escapes validated, not decoded.
+                const char* const stop = sink_ == nullptr ? scan_.plain_and_escapes(next, end) : scan_.plain(next, end);
+                emit(next, static_cast<std::size_t>(stop - next));
+                if (stop == end) return end;
+                if (*stop == '"') {
+                    status_ = Status::closed;
+                    return stop + 1;
+                }
+                if (const char* after = whole_special(stop, end)) {
+                    next = after;
+                    break;
+                }
+                next = stop + 1;
+                const auto byte = static_cast<unsigned char>(*stop);
+                if (byte == '\\') part_ = Part::escape;
+                else valid = byte >= 0x20 && begin_utf8_sequence(byte);
+                break;
+            }
+            case Part::escape: valid = escaped(*next++); break;
+            case Part::unicode_escape: valid = unicode_escape_digit(*next++); break;
+            case Part::utf8_sequence: valid = continues_utf8_sequence(static_cast<unsigned char>(*next++)); break;
+        }
+        if (!valid) {
+            status_ = Status::invalid;
+            return end;
+        }
+    }
+    return end;
+}
+
+// The common case at once: an escape or a UTF-8 sequence that lies whole in
+// this piece and is valid. Anything else (a piece that ends inside it, an
+// error) is read byte by byte.
+const char* JsonStringReader::whole_special(const char* special, const char* end) {
+    const auto left = static_cast<std::size_t>(end - special);
+    const auto lead = static_cast<unsigned char>(*special);
+    if (lead == '\\') {
+        if (left < 2) return nullptr;
+        if (special[1] != 'u') return escaped(special[1]) ? special + 2 : nullptr;
+        if (left < 6) return nullptr;
+        unsigned unit = 0;
+        for (std::size_t i = 2; i < 6; ++i) {
+            const unsigned digit = hex_value(special[i]);
+            if (digit == 16) return nullptr;
+            unit = unit * 16 + digit;
+        }
+        code_unit(unit);
+        return special + 6;
+    }
+    const Utf8Lead sequence = utf8_lead(lead);
+    if (sequence.continuations == 0 || left <= sequence.continuations) return nullptr;
+    const auto first = static_cast<unsigned char>(special[1]);
+    if (first < sequence.low || first > sequence.high) return nullptr;
+    for (std::size_t i = 2; i <= sequence.continuations; ++i)
+        if ((static_cast<unsigned char>(special[i]) & 0xC0) != 0x80) return nullptr;
+    emit(special, sequence.continuations + 1);
+    return special + sequence.continuations + 1;
+}
+
+bool JsonStringReader::begin_utf8_sequence(unsigned char lead) {
+    const Utf8Lead sequence = utf8_lead(lead);
+    if (sequence.continuations == 0) return false;
+    utf8_left_ = sequence.continuations;
+    utf8_low_ = sequence.low;
+    utf8_high_ = sequence.high;
+    emit(static_cast<char>(lead));
+    part_ = Part::utf8_sequence;
+    return true;
+}
+
+bool JsonStringReader::continues_utf8_sequence(unsigned char byte) {
+    if (byte < utf8_low_ || byte > utf8_high_) return false;
+    emit(static_cast<char>(byte));
+    utf8_low_ = 0x80;
+    utf8_high_ = 0xBF;
+    if (--utf8_left_ == 0) part_ = Part::plain;
+    return true;
+}
+
+bool JsonStringReader::escaped(char c) {
+    char decoded = c;
+    switch (c) {
+        case '"':
+        case '\\':
+        case '/': break;
+        case 'b': decoded = '\b'; break;
+        case 'f': decoded = '\f'; break;
+        case 'n': decoded = '\n'; break;
+        case 'r': decoded = '\r'; break;
+        case 't': decoded = '\t'; break;
+        case 'u':
+            part_ = Part::unicode_escape;
+            escape_digits_ = 0;
+            escaped_unit_ = 0;
+            return true;
+        default: return false;
+    }
+    if (pending_surrogate_ != 0) emit_lone_surrogate();
+    emit(decoded);
+    part_ = Part::plain;
+    return true;
+}
+
+bool JsonStringReader::unicode_escape_digit(char c) {
+    const unsigned digit = hex_value(c);
+    if (digit == 16) return false;
+    escaped_unit_ = escaped_unit_ * 16 + digit;
+    if (++escape_digits_ < 4) return true;
+    part_ = Part::plain;
+    code_unit(escaped_unit_);
+    return true;
+}
+
+// One UTF-16 code unit from a \u escape: a surrogate pair makes one code point.
+void JsonStringReader::code_unit(unsigned unit) {
+    if (pending_surrogate_ != 0) {
+        if (is_trailing_surrogate(unit)) {
+            emit_code_point(0x10000 + ((pending_surrogate_ - 0xD800) << 10) + (unit - 0xDC00));
+            pending_surrogate_ = 0;
+            return;
+        }
+        emit_lone_surrogate();
+    }
+    if (is_leading_surrogate(unit)) pending_surrogate_ = unit;
+    else if (is_trailing_surrogate(unit)) emit('\0');
+    else emit_code_point(unit);
+}
+
+void JsonStringReader::emit_code_point(unsigned code_point) {
+    char bytes[4];
+    std::size_t count = 0;
+    if (code_point < 0x80) {
+        bytes[count++] = static_cast<char>(code_point);
+    } else if (code_point < 0x800) {
+        bytes[count++] = static_cast<char>(0xC0 | (code_point >> 6));
+        bytes[count++] = static_cast<char>(0x80 | (code_point & 0x3F));
+    } else if (code_point < 0x10000) {
+        bytes[count++] = static_cast<char>(0xE0 | (code_point >> 12));
+        bytes[count++] = static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+        bytes[count++] = static_cast<char>(0x80 | (code_point & 0x3F));
+    } else {
+        bytes[count++] = static_cast<char>(0xF0 | (code_point >> 18));
+        bytes[count++] = static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
+        bytes[count++] = static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+        bytes[count++] = static_cast<char>(0x80 | (code_point & 0x3F));
+    }
+    emit(bytes, count);
+}
+
+// A leading surrogate escape not followed by a trailing one.
+void JsonStringReader::emit_lone_surrogate() {
+    pending_surrogate_ = 0;
+    emit('\0');
+}
+
+void JsonStringReader::emit(const char* bytes, std::size_t count) {
+    if (sink_ == nullptr) return;
+    if (sink_->size() + count > limit_) {
+        overflowed_ = true;
+        sink_ = nullptr;
+        return;
+    }
+    sink_->append(bytes, count);
+}
+
+}  // namespace skillhook

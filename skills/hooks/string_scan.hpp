@@ -1,0 +1,32 @@
+// Finding the end of the plain part of a JSON string: the bytes that decode
+// as themselves and need no further look. Large events are almost all string
+// content, so this is where decoding spends its time; it looks at 16 or 32
+// bytes at once where the CPU can, and one at a time everywhere else.
+#pragma once
+
+#include <span>
+
+namespace skillhook {
+
+// Each returns the first byte in [begin, end) that it does not pass over,
+// `end` when there is none.
+using StringScan = const char* (*)(const char* begin, const char* end);
+
+struct StringScanPath {
+    const char* name;
+    // Passes over plain bytes: all but a quotation mark, a backslash, a
+    // control character (below 0x20) and any byte not ASCII (0x80 and above).
+    StringScan plain;
+    // Passes over plain bytes and whole two-byte escapes (\" \\ \/ \b \f \n
+    // \r \t) too: enough for a string that is only validated.
+    StringScan plain_and_escapes;
+};
+
+// The paths this CPU runs: byte by byte first, which every platform has,
+// then the vector ones, the fastest last.
+std::span<const StringScanPath> string_scan_paths();
+
+// The fastest path this CPU runs.
+const StringScanPath& fastest_string_scan();
+
+}  // namespace skillhook
