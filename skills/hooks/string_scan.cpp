@@ -85,20 +85,6 @@ const char* pass_plain_and_escapes_in_blocks(const char* begin, const char* end)
 #if defined(__x86_64__)
 // SSE2 is part of every x86-64 CPU. Compared as signed bytes, the control
 // characters and every byte of 0x80 and above are both below 0x20.
-const char* scan_sse2(const char* begin, const char* end) {
-    const __m128i quote = _mm_set1_epi8('"');
-    const __m128i backslash = _mm_set1_epi8('\\');
-    const __m128i space = _mm_set1_epi8(0x20);
-    for (; end - begin >= 16; begin += 16) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(begin));
-        const __m128i special = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash)),
-                                             _mm_cmplt_epi8(bytes, space));
-        if (const auto mask = static_cast<unsigned>(_mm_movemask_epi8(special)); mask != 0)
-            return begin + std::countr_zero(mask);
-    }
-    return scan_bytes(begin, end);
-}
-
 struct Sse2Blocks {
     static constexpr std::ptrdiff_t size = 16;
     static constexpr unsigned bits_per_byte = 1;
@@ -110,6 +96,12 @@ struct Sse2Blocks {
         return static_cast<std::uint32_t>(_mm_movemask_epi8(special));
     }
 };
+
+const char* scan_sse2(const char* begin, const char* end) {
+    for (; end - begin >= Sse2Blocks::size; begin += Sse2Blocks::size)
+        if (const std::uint32_t mask = Sse2Blocks::specials(begin); mask != 0) return begin + std::countr_zero(mask);
+    return scan_bytes(begin, end);
+}
 
 // Compiled for AVX2 alone and called only where the CPU reports it.
 __attribute__((target("avx2"))) const char* scan_avx2(const char* begin, const char* end) {
