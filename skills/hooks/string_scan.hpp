@@ -1,6 +1,6 @@
 // Finding the end of the plain part of a JSON string: the bytes that decode
 // as themselves and need no further look. Large events are almost all string
-// content, so this is where decoding spends its time; it looks at 16 or 32
+// content, so this is where decoding spends its time; it looks at 16 to 64
 // bytes at once where the CPU can, and one at a time everywhere else.
 #pragma once
 
