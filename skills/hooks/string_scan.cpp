@@ -1,5 +1,6 @@
 #include "string_scan.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -19,19 +20,10 @@ bool is_plain(char c) {
     return byte >= 0x20 && byte < 0x80 && c != '"' && c != '\\';
 }
 
-bool is_two_byte_escape(char c) {
-    switch (c) {
-        case '"':
-        case '\\':
-        case '/':
-        case 'b':
-        case 'f':
-        case 'n':
-        case 'r':
-        case 't': return true;
-        default: return false;
-    }
-}
+// What may follow a backslash in a two-byte escape.
+constexpr char escapable_bytes[] = {'"', '\\', '/', 'b', 'f', 'n', 'r', 't'};
+
+bool is_two_byte_escape(char c) { return std::ranges::find(escapable_bytes, c) != std::end(escapable_bytes); }
 
 const char* scan_bytes(const char* begin, const char* end) {
     while (begin != end && is_plain(*begin)) ++begin;
@@ -55,8 +47,6 @@ struct BlockMasks {
     std::uint64_t ends;       // quotation marks, control characters, bytes not ASCII
     std::uint64_t escapable;  // what may follow a backslash in a two-byte escape
 };
-
-constexpr char escapable_bytes[] = {'"', '\\', '/', 'b', 'f', 'n', 'r', 't'};
 
 constexpr std::uint64_t even_bits = 0x5555'5555'5555'5555;
 constexpr std::uint64_t odd_bits = ~even_bits;
