@@ -85,8 +85,10 @@ std::ptrdiff_t pass_block(const BlockMasks& masks, std::uint64_t& escaped_first)
 
 // `all_plain` tells a block of plain bytes alone, which most blocks of most
 // strings are, at the cost of a plain search, before the masks are made.
+// Always inlined, so that in a caller compiled for AVX2 the AVX2 functions
+// it is given are inlined too.
 template <bool (*all_plain)(const char*), BlockMasks (*masks_of)(const char*), StringScan scan_rest>
-const char* pass_plain_and_escapes_in_blocks(const char* begin, const char* end) {
+[[gnu::always_inline]] inline const char* pass_plain_and_escapes_in_blocks(const char* begin, const char* end) {
     std::uint64_t escaped_first = 0;
     for (; end - begin >= block_size; begin += block_size) {
         if (escaped_first == 0 && all_plain(begin)) continue;
@@ -185,15 +187,8 @@ __attribute__((target("avx2"))) BlockMasks avx2_masks(const char* block) {
     return masks;
 }
 
-// pass_plain_and_escapes_in_blocks, written out for AVX2.
 __attribute__((target("avx2"))) const char* pass_avx2(const char* begin, const char* end) {
-    std::uint64_t escaped_first = 0;
-    for (; end - begin >= block_size; begin += block_size) {
-        if (escaped_first == 0 && avx2_all_plain(begin)) continue;
-        if (const std::ptrdiff_t stop = pass_block(avx2_masks(begin), escaped_first); stop != block_size)
-            return begin + stop;
-    }
-    return pass_plain_and_escapes<scan_sse2>(begin - escaped_first, end);
+    return pass_plain_and_escapes_in_blocks<avx2_all_plain, avx2_masks, scan_sse2>(begin, end);
 }
 
 // AVX2, and an operating system that saves the wide registers (OSXSAVE, and
