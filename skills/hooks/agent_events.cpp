@@ -21,6 +21,8 @@ struct AgentTool {
     Rule rule;
     // Where the agent puts what the rule reads: the skill's name or the command line(s).
     JsonValueSummary HookEvent::*argument;
+    // For a list of lines: the strings it holds.
+    std::vector<JsonValueSummary> HookEvent::*lines = nullptr;
 };
 
 // How an agent names the tool of an MCP server: <prefix><server><separator><tool>.
@@ -64,7 +66,7 @@ constexpr AgentTool qwen_tools[] = {
 // list of command lines; MCP tools are <server>__<tool>.
 constexpr AgentTool cline_tools[] = {
     {"skills", Rule::skill_tool, &HookEvent::result_skill},
-    {"run_commands", Rule::bash_tool_per_line, &HookEvent::result_commands},
+    {"run_commands", Rule::bash_tool_per_line, &HookEvent::result_commands, &HookEvent::result_command_lines},
 };
 constexpr McpNaming cline_mcp = {"", "__", false};
 
@@ -107,19 +109,16 @@ JsonValueSummary string_value(std::string text) {
     return {JsonKind::string, empty, std::move(text)};
 }
 
+// A tool of the Skill rule or of the Bash rule, one call.
 HookEvent described_tool_call(const HookEvent& data, const AgentEvents& agent, const AgentTool& tool) {
     HookEvent described;
     described.tool_input = data.*agent.tool_input;
-    switch (tool.rule) {
-        case Rule::skill_tool:
-            described.tool_name = string_value("Skill");
-            described.skill = data.*tool.argument;
-            break;
-        case Rule::bash_tool:
-            described.tool_name = string_value("Bash");
-            described.command = data.*tool.argument;
-            break;
-        case Rule::bash_tool_per_line: break;  // described_command_lines
+    if (tool.rule == Rule::skill_tool) {
+        described.tool_name = string_value("Skill");
+        described.skill = data.*tool.argument;
+    } else {
+        described.tool_name = string_value("Bash");
+        described.command = data.*tool.argument;
     }
     return described;
 }
@@ -142,7 +141,7 @@ std::vector<HookEvent> described_command_lines(const HookEvent& data, const Agen
     std::vector<HookEvent> described;
     if (commands.kind == JsonKind::string) described.push_back(described_command_line(commands));
     if (commands.kind == JsonKind::array)
-        for (const JsonValueSummary& line : data.result_command_lines) described.push_back(described_command_line(line));
+        for (const JsonValueSummary& line : data.*tool.lines) described.push_back(described_command_line(line));
     if (described.empty()) described.push_back(described_command_line({}));
     return described;
 }
