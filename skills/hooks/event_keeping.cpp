@@ -11,34 +11,41 @@ const KeptMember* kept_member(MemberPlace place, std::string_view name) {
     return nullptr;
 }
 
+// The kept object that is the value of `member`, if any.
+const KeptObject* object_of(const KeptMember& member) {
+    for (const KeptObject& object : kept_objects)
+        if (object.summary == member.summary) return &object;
+    return nullptr;
+}
+
 }  // namespace
 
 const KeptMember* MemberCursor::member_of_next_value() const {
-    switch (level()) {
-        case Level::event: return top_member_;
-        case Level::tool_input: return input_member_;
-        case Level::elsewhere: break;
-    }
-    return nullptr;
+    return followed() && levels_[depth_].object ? levels_[depth_].next_member : nullptr;
+}
+
+const KeptMember* MemberCursor::list_of_next_value() const {
+    return followed() ? levels_[depth_].list : nullptr;
 }
 
 void MemberCursor::open_container(JsonKind kind) {
     const KeptMember* member = member_of_next_value();
-    if (depth_ == 0) top_is_object_ = kind == JsonKind::object;
-    // Only an object has members; an array's elements are never members of tool_input.
-    if (depth_ == 1)
-        in_tool_input_ = member != nullptr && member->summary == &HookEvent::tool_input && kind == JsonKind::object;
     ++depth_;
-}
-
-void MemberCursor::close_container() {
-    --depth_;
-    if (depth_ == 1) in_tool_input_ = false;
+    if (!followed()) return;
+    Level& level = levels_[depth_];
+    level = {};
+    // Only an object has members; an array's elements are never members.
+    if (kind == JsonKind::object) {
+        const KeptObject* object = member == nullptr ? nullptr : object_of(*member);
+        level.object = depth_ == 1 || object != nullptr;
+        if (object != nullptr) level.place = object->place;
+    }
+    if (kind == JsonKind::array && member != nullptr && member->string_elements != nullptr) level.list = member;
 }
 
 void MemberCursor::name_next_member(std::string_view key, bool complete) {
-    if (level() == Level::event) top_member_ = complete ? kept_member(MemberPlace::event, key) : nullptr;
-    if (level() == Level::tool_input) input_member_ = complete ? kept_member(MemberPlace::tool_input, key) : nullptr;
+    Level& level = levels_[depth_];
+    level.next_member = complete ? kept_member(level.place, key) : nullptr;
 }
 
 void EventKeeper::open_container(JsonKind kind) {
@@ -55,20 +62,34 @@ void EventKeeper::close_container(bool empty) {
     }
 }
 
-void EventKeeper::forget_tool_input_members() {
-    for (const KeptMember& member : kept_members)
-        if (member.place == MemberPlace::tool_input) event_.*member.summary = {};
+void EventKeeper::forget_what_is_within(const KeptMember& member) {
+    if (member.string_elements != nullptr) (event_.*member.string_elements).clear();
+    const KeptObject* object = object_of(member);
+    if (object == nullptr) return;
+    for (const KeptMember& inner : kept_members) {
+        if (inner.place != object->place) continue;
+        event_.*inner.summary = {};
+        forget_what_is_within(inner);
+    }
 }
 
 // Called at the start of every value. A repeated member replaces what came before it.
 JsonValueSummary* EventKeeper::begin_value(JsonKind kind) {
     if (cursor_.depth() == 0) event_.kind = kind;
+    if (const KeptMember* list = cursor_.list_of_next_value()) return begin_element(*list, kind);
     const KeptMember* member = cursor_.member_of_next_value();
     if (member == nullptr) return nullptr;
+    forget_what_is_within(*member);
     JsonValueSummary* target = &(event_.*member->summary);
-    if (target == &event_.tool_input) forget_tool_input_members();
     *target = JsonValueSummary{kind, true, {}};
     return target;
+}
+
+// A list keeps its first strings only: its strings are all resolution reads of it.
+JsonValueSummary* EventKeeper::begin_element(const KeptMember& list, JsonKind kind) {
+    std::vector<JsonValueSummary>& elements = event_.*list.string_elements;
+    if (kind != JsonKind::string || elements.size() == kept_elements) return nullptr;
+    return &elements.emplace_back(JsonValueSummary{kind, true, {}});
 }
 
 }  // namespace skillhook

@@ -1,6 +1,7 @@
 // What decoding keeps of the event: the grammar (event_decoding.cpp) says
 // where each value begins and ends and names each member, and this follows
-// the members listed in kept_members, at their two levels, into a HookEvent.
+// the members listed in kept_members, in the objects kept_objects lists, into
+// a HookEvent.
 #pragma once
 
 #include "hook_event.hpp"
@@ -11,40 +12,43 @@
 
 namespace skillhook {
 
-// Where the value that starts next belongs: which kept member of the event,
-// or of its tool_input, it is the value of (null: none). Only those two
-// levels are followed.
+// Where the value that starts next belongs: which kept member it is the value
+// of, or which kept list it is an element of (null: neither). Only the event
+// object, the kept objects within it and the kept lists are followed.
 class MemberCursor {
 public:
     // The member whose value starts next.
     const KeptMember* member_of_next_value() const;
+    // The list whose element starts next.
+    const KeptMember* list_of_next_value() const;
     // Whether the keys read now may name a kept member.
-    bool reads_keys() const { return level() != Level::elsewhere; }
+    bool reads_keys() const { return followed() && levels_[depth_].object; }
 
     // A container opens as the value of member_of_next_value().
     void open_container(JsonKind kind);
-    void close_container();
+    void close_container() { --depth_; }
     std::size_t depth() const { return depth_; }
 
     // The whole key of the member whose value comes next.
     // `complete` is false for a key too long to be any kept member's name.
     void name_next_member(std::string_view key, bool complete);
 
-private:
-    enum class Level : unsigned char { event, tool_input, elsewhere };
+    // The deepest container followed: the event, tool_result, its input, and a list in that.
+    static constexpr std::size_t followed_depth = 4;
 
-    // Directly in the event object, directly in its tool_input object, or elsewhere.
-    Level level() const {
-        if (depth_ == 1 && top_is_object_) return Level::event;
-        if (depth_ == 2 && in_tool_input_) return Level::tool_input;
-        return Level::elsewhere;
-    }
+private:
+    // What the innermost open container is, when it is followed.
+    struct Level {
+        bool object = false;  // a kept object (or the event), whose members may be kept
+        MemberPlace place = MemberPlace::event;
+        const KeptMember* list = nullptr;         // a kept list, whose strings are kept
+        const KeptMember* next_member = nullptr;  // the member named last in this object
+    };
+
+    bool followed() const { return depth_ >= 1 && depth_ <= followed_depth; }
 
     std::size_t depth_ = 0;
-    bool top_is_object_ = false;
-    bool in_tool_input_ = false;
-    const KeptMember* top_member_ = nullptr;
-    const KeptMember* input_member_ = nullptr;
+    Level levels_[followed_depth + 1] = {};
 };
 
 // Keeps a summary of each value that resolution reads.
@@ -72,14 +76,15 @@ public:
 
 private:
     JsonValueSummary* begin_value(JsonKind kind);
-    // A later tool_input replaces the earlier one, with all its members.
-    void forget_tool_input_members();
+    JsonValueSummary* begin_element(const KeptMember& list, JsonKind kind);
+    // A later value of a member replaces the earlier one, with all it held.
+    void forget_what_is_within(const KeptMember& member);
 
     HookEvent event_;
     MemberCursor cursor_;
-    // The summaries of the containers open at depths 0 to 2, to learn at
-    // their end whether they are empty.
-    JsonValueSummary* open_containers_[3] = {};
+    // The summaries of the containers open at the depths followed, to learn
+    // at their end whether they are empty.
+    JsonValueSummary* open_containers_[MemberCursor::followed_depth + 1] = {};
 };
 
 }  // namespace skillhook

@@ -161,11 +161,14 @@ std::optional<std::string> resolve_event_without_tool(const HookEvent& data, con
 
 std::optional<std::string> _resolve_skill_name(const HookEvent& data, const SkillFolders& folders) {
     if (data.kind != JsonKind::object) throw MalformedEvent("the hook event is not a JSON object");
-    // Gemini CLI, Qwen Code and Copilot CLI name their tools their own way: a
-    // tool call of theirs is put into the form the rules below read, and read
-    // by them (the form holds no other agent's names, so this happens once).
-    if (const std::optional<HookEvent> described = _described_form_of_agent_event(data))
-        return _resolve_skill_name(*described, folders);
+    // The other agents name their tools their own way: a tool call of theirs
+    // is put into the form the rules below read, and read by them (the form
+    // holds no other agent's names, so this happens once). Of Cline's list of
+    // command lines, the first line that gives a skill counts: one event, one report.
+    const std::vector<HookEvent> described = _described_forms_of_agent_event(data);
+    for (const HookEvent& call : described)
+        if (std::optional<std::string> skill = _resolve_skill_name(call, folders)) return skill;
+    if (!described.empty()) return std::nullopt;
     const JsonValueSummary& tool_name = data.tool_name;
     if (tool_name.kind == JsonKind::missing) return resolve_event_without_tool(data, folders);
     if (tool_name.kind != JsonKind::string) throw MalformedEvent("tool_name is not a string");

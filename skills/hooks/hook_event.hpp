@@ -4,9 +4,11 @@
 // costs no memory.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace skillhook {
 
@@ -43,17 +45,32 @@ struct HookEvent {
     JsonValueSummary command;
     JsonValueSummary skill;
     JsonValueSummary name;
+    // Cline's tool call, which it puts under tool_result and marks with hookName:
+    // the tool's name and input, and the input's skill and commands. When
+    // commands is an array, its first kept_elements strings, in their order.
+    JsonValueSummary hook_name;
+    JsonValueSummary result_name;
+    JsonValueSummary result_input;
+    JsonValueSummary result_skill;
+    JsonValueSummary result_commands;
+    std::vector<JsonValueSummary> result_command_lines;
 };
 
 // Where a kept member stands: directly in the event object, or directly in
-// its tool_input object.
-enum class MemberPlace : unsigned char { event, tool_input };
+// one of the objects kept_objects lists.
+enum class MemberPlace : unsigned char { event, tool_input, tool_result, result_input };
 
 struct KeptMember {
     MemberPlace place;
     std::string_view name;
     JsonValueSummary HookEvent::*summary;
+    // Set for an array whose string elements are kept too (the first
+    // kept_elements of them); other elements are validated and forgotten.
+    std::vector<JsonValueSummary> HookEvent::*string_elements = nullptr;
 };
+
+// Bounds the memory a list of strings may take beyond the strings themselves.
+inline constexpr std::size_t kept_elements = 16;
 
 // The one list of what decoding keeps; every rule of resolution reads only these.
 inline constexpr KeptMember kept_members[] = {
@@ -71,6 +88,23 @@ inline constexpr KeptMember kept_members[] = {
     {MemberPlace::tool_input, "command", &HookEvent::command},
     {MemberPlace::tool_input, "skill", &HookEvent::skill},
     {MemberPlace::tool_input, "name", &HookEvent::name},
+    {MemberPlace::event, "hookName", &HookEvent::hook_name},
+    {MemberPlace::tool_result, "name", &HookEvent::result_name},
+    {MemberPlace::tool_result, "input", &HookEvent::result_input},
+    {MemberPlace::result_input, "skill", &HookEvent::result_skill},
+    {MemberPlace::result_input, "commands", &HookEvent::result_commands, &HookEvent::result_command_lines},
+};
+
+// The objects whose own members are kept: each is the value of a kept member.
+struct KeptObject {
+    MemberPlace place;
+    JsonValueSummary HookEvent::*summary;
+};
+
+inline constexpr KeptObject kept_objects[] = {
+    {MemberPlace::tool_input, &HookEvent::tool_input},
+    {MemberPlace::tool_result, &HookEvent::tool_result},
+    {MemberPlace::result_input, &HookEvent::result_input},
 };
 
 // Decodes one RFC 8259 text. Returns nothing when the text is not exactly one

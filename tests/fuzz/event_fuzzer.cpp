@@ -83,6 +83,32 @@ void check_summary(const JsonValueSummary& summary, const json::value* value) {
     }
 }
 
+// The object in the reference that holds the members kept at `place`, if any.
+const json::object* object_at(skillhook::MemberPlace place, const json::object& top) {
+    if (place == skillhook::MemberPlace::event) return &top;
+    for (const skillhook::KeptObject& object : skillhook::kept_objects) {
+        if (object.place != place) continue;
+        for (const skillhook::KeptMember& member : skillhook::kept_members) {
+            if (member.summary != object.summary) continue;
+            const json::object* parent = object_at(member.place, top);
+            const json::value* value =
+                parent == nullptr ? nullptr : parent->if_contains(json::string_view(member.name.data(), member.name.size()));
+            return value == nullptr ? nullptr : value->if_object();
+        }
+    }
+    return nullptr;
+}
+
+// A kept list's elements: its first strings, in their order.
+void check_elements(const std::vector<JsonValueSummary>& elements, const json::value* value) {
+    std::vector<const json::value*> strings;
+    if (value != nullptr && value->is_array())
+        for (const json::value& element : value->get_array())
+            if (element.is_string() && strings.size() < skillhook::kept_elements) strings.push_back(&element);
+    FUZZ_CHECK(elements.size() == strings.size());
+    for (std::size_t i = 0; i < elements.size() && i < strings.size(); ++i) check_summary(elements[i], strings[i]);
+}
+
 void check_against_reference(std::string_view text, const std::optional<skillhook::HookEvent>& event) {
     const skillhook::testing::ReferenceParse reference = skillhook::testing::reference_parse(text, reference_max_depth);
     if (reference.error == json::error::too_deep) return;
@@ -92,22 +118,28 @@ void check_against_reference(std::string_view text, const std::optional<skillhoo
     FUZZ_CHECK(event->kind == kind_of(reference.value));
     const json::object* top = reference.value.if_object();
     if (top == nullptr) return;
-    const json::value* tool_input = top->if_contains("tool_input");
-    const json::object* input_members = tool_input == nullptr ? nullptr : tool_input->if_object();
     for (const skillhook::KeptMember& member : skillhook::kept_members) {
-        const json::object* place = member.place == skillhook::MemberPlace::event ? top : input_members;
+        const json::object* place = object_at(member.place, *top);
         const json::string_view name(member.name.data(), member.name.size());
-        check_summary((*event).*member.summary, place == nullptr ? nullptr : place->if_contains(name));
+        const json::value* value = place == nullptr ? nullptr : place->if_contains(name);
+        check_summary((*event).*member.summary, value);
+        if (member.string_elements != nullptr) check_elements((*event).*member.string_elements, value);
     }
+}
+
+bool same_summaries(const JsonValueSummary& first, const JsonValueSummary& second) {
+    return first.kind == second.kind && first.empty == second.empty && first.text == second.text;
 }
 
 bool same_events(const std::optional<skillhook::HookEvent>& a, const std::optional<skillhook::HookEvent>& b) {
     if (!a || !b) return a.has_value() == b.has_value();
     if (a->kind != b->kind) return false;
     for (const skillhook::KeptMember& member : skillhook::kept_members) {
-        const JsonValueSummary& first = (*a).*member.summary;
-        const JsonValueSummary& second = (*b).*member.summary;
-        if (first.kind != second.kind || first.empty != second.empty || first.text != second.text) return false;
+        if (!same_summaries((*a).*member.summary, (*b).*member.summary)) return false;
+        if (member.string_elements == nullptr) continue;
+        const std::vector<JsonValueSummary>& first = (*a).*member.string_elements;
+        const std::vector<JsonValueSummary>& second = (*b).*member.string_elements;
+        if (!std::equal(first.begin(), first.end(), second.begin(), second.end(), same_summaries)) return false;
     }
     return true;
 }

@@ -29,6 +29,26 @@ std::string shell(const std::string& tool, const std::string& command_json_text)
     return R"({"tool_name":")" + tool + R"(","tool_input":{"command":")" + command_json_text + R"("}})";
 }
 
+// Cline's event after a tool call, as Cline 3.0.65 sends it (its postToolUse
+// beside): the tool's name and its input, JSON text.
+std::string cline(const std::string& tool, const std::string& input_json) {
+    return R"({"taskId":"conv_1","hookName":"tool_result","iteration":1,"tool_result":{"id":"call_0","name":")" + tool +
+           R"(","input":)" + input_json + R"(,"output":"x","durationMs":7},"postToolUse":{"toolName":")" + tool +
+           R"(","parameters":{},"result":"x","success":true}})";
+}
+
+std::string repeated(const std::string& text, std::size_t times) {
+    std::string all;
+    for (std::size_t i = 0; i < times; ++i) all += text;
+    return all;
+}
+
+// droid's PostToolUse, as droid 0.225.2 sends it.
+std::string droid(const std::string& tool, const std::string& input_json) {
+    return R"({"session_id":"s","cwd":"/p","permission_mode":"auto-low","hook_event_name":"PostToolUse","tool_name":")" +
+           tool + R"(","tool_input":)" + input_json + R"(,"tool_response":"x"})";
+}
+
 // A typed slash command's expansion: command_name and what follows it.
 std::string typed(const std::string& name_and_more) {
     return R"({"hook_event_name":"UserPromptExpansion","expansion_type":"slash_command","command_name":)" +
@@ -49,6 +69,9 @@ TEST(SkillRule, TakesTheNameUnchanged) {
          "tvx-auth"},
         {R"({"tool_name":"skill","tool_input":{"skill":"tolvex:tvx-auth"},"tool_result":{"result_type":"success"}})",
          "tolvex:tvx-auth"},
+        // Cline, droid.
+        {cline("skills", R"({"skill":"tvx-auth","args":"x"})"), "tvx-auth"},
+        {droid("Skill", R"({"skill":"tvx-auth"})"), "tvx-auth"},
         // A skill the user typed (Claude Code) is named as the Skill tool names it.
         {typed(R"("tvx-auth","command_source":"projectSettings")"), "tvx-auth"},
         {typed(R"("tolvex:tvx-auth","command_source":"plugin")"), "tolvex:tvx-auth"},
@@ -124,6 +147,13 @@ TEST(SkillRule, ToolNameMustMatchExactly) {
          absent},
         {R"({"tool_call_id":"c","tool_name":"skill","tool_input":{"command":"x","skill":"y"}})", "y"},
         {R"({"tool_call_id":"c","tool_name":"skill","tool_input":{"skill":7}})", malformed},
+        {cline("skills", R"({"skill":7})"), malformed},
+        {cline("skills", R"({"name":"x"})"), absent},
+        {cline("Skill", R"({"skill":"x"})"), absent},
+        // Cline's event before the call, and its skill tool without Cline's hookName.
+        {R"({"hookName":"tool_call","tool_call":{"name":"skills","input":{"skill":"x"}}})", absent},
+        {R"({"hookName":"x","tool_result":{"name":"skills","input":{"skill":"x"}}})", absent},
+        {R"({"tool_result":{"name":"skills","input":{"skill":"x"}}})", absent},
         {R"({"tool_call_id":"c","tool_name":"skill","tool_input":"x"})", malformed},
         {R"({"hook_event_name":"AfterTool","tool_name":"activate_skill","tool_input":{"name":[1]}})", malformed},
         // The rule's own name in another agent's event keeps its result.
@@ -200,6 +230,15 @@ TEST(McpRule, OtherAgentsNamesGoThroughTheTable) {
         {R"({"tool_name":"tolvex-query-run","tool_result":{}})", absent},
         {R"({"tool_name":"tolvex-query_run","tool_response":{}})", absent},
         {R"({"hook_event_name":"PostToolUseFailure","tool_name":"tolvex-query_run","error":"e"})", absent},
+        // Cline: <server>__<tool>; droid: <server>___<tool>, its own (rows above: the MCP rule's absent).
+        {cline("tolvex__query_run", R"({"sql":"select 1"})"), "tvx-dataset-query"},
+        {cline("my__srv__auth_doctor", "{}"), "tvx-auth"},
+        {cline("tolvex__", "{}"), absent},
+        {cline("query_run", "{}"), absent},
+        {droid("tolvex___query_run", R"({"sql":"select 1"})"), "tvx-dataset-query"},
+        {droid("my_server___feedback_submit", "{}"), "tvx-feedback"},
+        {droid("___query_run", "{}"), absent},
+        {droid("tolvex___", "{}"), absent},
         // A name in the MCP rule's form is that rule's alone.
         {R"({"tool_name":"mcp__srv__x-query_run","tool_result":{}})", absent},
     });
@@ -285,6 +324,30 @@ TEST(BashRule, ReadsOtherAgentsShellToolsAlike) {
          R"("tool_result":{"result_type":"success"}})",
          "tvx-auth"},
         {R"({"tool_name":"bash","tool_input":{"command":"tolvex auth login"},"tool_result":{}})", absent},
+        // droid's shell tool, Execute; it sends no event for a command that fails.
+        {droid("Execute", R"({"command":"tolvex auth token status || echo not signed in"})"), "tvx-auth"},
+        {droid("Execute", R"({"command":"cat .factory/skills/tvx-auth/SKILL.md"})"), "tvx-auth"},
+        {droid("Execute", R"({"command":7})"), malformed},
+        // Cline runs a list of lines: the first line that gives a skill counts.
+        {cline("run_commands", R"({"commands":["tolvex query metadata --dataset x"]})"), "tvx-dataset-query"},
+        {cline("run_commands", R"({"commands":["ls /","tolvex auth login","tolvex query run"]})"), "tvx-auth"},
+        {cline("run_commands", R"({"commands":["ls /","cat /ws/.cline/skills/tvx-feedback/SKILL.md"]})"),
+         "tvx-feedback"},
+        {cline("run_commands", R"({"commands":"tolvex skills list"})"), "tvx-skills"},
+        {cline("run_commands", R"({"commands":["ls /"]})"), absent},
+        {cline("run_commands", R"({"commands":[]})"), absent},
+        {cline("run_commands", R"({})"), absent},
+        {cline("run_commands", R"("tolvex auth login")"), absent},
+        // Elements that are no line: Cline's {command, args} runs without a shell.
+        {cline("run_commands", R"({"commands":[7,{"command":"tolvex","args":["auth"]},["tolvex auth"],"tolvex auth"]})"),
+         "tvx-auth"},
+        {cline("run_commands", R"({"x":{"commands":["tolvex auth"]}})"), absent},
+        {cline("run_commands", R"({"commands":["tolvex auth"]},"input":{})"), absent},
+        // Only the first 16 lines are kept.
+        {cline("run_commands", R"({"commands":[")" + repeated("ls\",\"", 15) + R"(tolvex auth"]})"), "tvx-auth"},
+        {cline("run_commands", R"({"commands":[")" + repeated("ls\",\"", 16) + R"(tolvex auth"]})"), absent},
+        {R"({"hookName":"tool_result","tool_result":{"name":"run_commands"}})", absent},
+        {R"({"tool_name":"run_commands","tool_input":{"commands":["tolvex auth"]}})", absent},
     });
 }
 
