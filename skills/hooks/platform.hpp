@@ -76,7 +76,7 @@ void ignore_broken_pipes() noexcept;
 
 enum class ChildEnding {
     ended,            // on its own, whatever its status
-    killed_at_limit,  // still running at the limit: killed and reaped
+    killed_at_limit,  // still running at the limit: killed, and reaped unless it outlived the kill
     could_not_start,  // the program could not be started, or not before the limit
 };
 
@@ -87,7 +87,9 @@ enum class ChildEnding {
 // default and none is blocked. Returns once the child has ended (processes
 // it started may hold its pipes longer; they are not waited for) or, at the
 // limit, has been killed and reaped; on Windows what it started is killed
-// with it. The limit counts from before the start.
+// with it. A child still there half a second after the kill (one that may
+// not be killed, or is stuck in the system) is given up unreaped, so the call
+// never lasts much longer than the limit. The limit counts from before the start.
 ChildEnding run_with_time_limit(const std::vector<std::string>& arguments, std::chrono::milliseconds limit);
 
 }  // namespace skillhook::platform
