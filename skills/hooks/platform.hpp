@@ -60,9 +60,13 @@ bool exists(const std::string& path);
 // The names of a folder's entries, "." and ".." left out, in no fixed order.
 // A folder that cannot be opened (none there, no folder, no permission) has none.
 std::vector<std::string> folder_entries(const std::string& path);
-// Modification time, following symbolic links; nothing when no entry is there.
+// The marker files' own operations. On POSIX systems neither follows a
+// symbolic link, and both refuse (throw for) anything at the path but a
+// regular file of this user's, which another user may have put there.
+// Modification time; nothing when no entry is there.
 std::optional<FileTime> modification_time(const std::string& path);
 // Creates the folder and its missing parents; an existing folder is no error.
+// On POSIX systems they are the user's alone (0700), whatever the file creation mask.
 void create_directories(const std::string& path);
 // Sets both times of the file to `time`, content untouched, creating it
 // empty where nothing is there.
