@@ -42,6 +42,11 @@ std::optional<std::string> environment_variable(const std::string& name);
 // system is not consulted.
 std::string parent_directory(std::string_view path);
 std::string join_path(std::string_view folder, std::string_view name);
+// The same two without a copy, for a path walked level by level however
+// long: the parent as the leading part of the path ("." where it has no
+// folder part), and the name appended to the folder in place.
+std::string_view parent_directory_within(std::string_view path);
+void append_path(std::string& folder, std::string_view name);
 // True when the byte cannot stand at this place in one file name of a folder
 // (`last`: it is the name's last byte).
 bool refuses_in_file_name(char byte, bool last);
@@ -54,8 +59,8 @@ struct FileTime {
 FileTime current_time();
 
 // An entry of any kind at the path, following symbolic links. One that
-// cannot be examined (a loop of links, no permission, a name too long) counts
-// as none, as a shell's test -e would have it.
+// cannot be examined (a loop of links, no permission, a name too long, a
+// NUL in the path) counts as none, as a shell's test -e would have it.
 bool exists(const std::string& path);
 // The names of a folder's entries, "." and ".." left out, in no fixed order.
 // A folder that cannot be opened (none there, no folder, no permission) has none.

@@ -170,6 +170,10 @@ std::string parent_directory(std::string_view path) { return posix_paths::parent
 
 std::string join_path(std::string_view folder, std::string_view name) { return posix_paths::join(folder, name); }
 
+std::string_view parent_directory_within(std::string_view path) { return posix_paths::parent_within(path); }
+
+void append_path(std::string& folder, std::string_view name) { posix_paths::append(folder, name); }
+
 bool refuses_in_file_name(char byte, bool last) { return posix_paths::refuses_in_file_name(byte, last); }
 
 std::optional<std::string> environment_variable(const std::string& name) {
@@ -185,6 +189,10 @@ FileTime current_time() {
 }
 
 bool exists(const std::string& path) {
+    // A path the system cannot take names nothing, and the system is not
+    // asked: one too long (so a walk up a very long path costs no call for
+    // its deep levels), or one holding a NUL, which would cut it short.
+    if (path.size() >= PATH_MAX || path.find('\0') != std::string::npos) return false;
     struct stat status {};
     return ::stat(path.c_str(), &status) == 0;
 }

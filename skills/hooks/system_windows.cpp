@@ -216,6 +216,10 @@ std::string parent_directory(std::string_view path) { return windows_paths::pare
 
 std::string join_path(std::string_view folder, std::string_view name) { return windows_paths::join(folder, name); }
 
+std::string_view parent_directory_within(std::string_view path) { return windows_paths::parent_within(path); }
+
+void append_path(std::string& folder, std::string_view name) { windows_paths::append(folder, name); }
+
 bool refuses_in_file_name(char byte, bool last) { return windows_paths::refuses_in_file_name(byte, last); }
 
 std::optional<std::string> environment_variable(const std::string& name) {
@@ -231,6 +235,11 @@ FileTime current_time() {
 }
 
 bool exists(const std::string& path) {
+    // A path the system cannot take names nothing, and the system is not
+    // asked: one longer than its 32,767 UTF-16 units can be, each of at most
+    // three bytes here (so a walk up a very long path costs nothing for its
+    // deep levels), or one holding a NUL.
+    if (path.size() > 3 * 32'767 || path.find('\0') != std::string::npos) return false;
     // No access asked for: metadata alone, which even a locked file gives.
     const Handle entry(open_existing(to_utf16(path), 0));
     return entry.valid();
