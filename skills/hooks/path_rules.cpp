@@ -53,6 +53,12 @@ bool is_absolute(std::string_view path) {
     return drive && path[1] == ':' && is_separator(path[2]);
 }
 
+std::string long_form(std::string_view full_path) {
+    if (full_path.starts_with("\\\\?\\") || full_path.starts_with("\\\\.\\")) return std::string(full_path);
+    if (full_path.starts_with("\\\\")) return "\\\\?\\UNC\\" + std::string(full_path.substr(2));
+    return "\\\\?\\" + std::string(full_path);
+}
+
 std::string_view parent_within(std::string_view path) {
     const std::size_t separator = path.find_last_of("\\/");
     if (separator == std::string_view::npos) return ".";

@@ -38,6 +38,9 @@ void append(std::string& folder, std::string_view name);
 // A drive and a separator ("C:\", "C:/"), or two separators ("\\server\share",
 // "\\?\C:\"); "\x" and "C:x" depend on the current drive or its folder.
 bool is_absolute(std::string_view path);
+// The form of a full path that the system takes at any length ("\\?\C:\x",
+// "\\?\UNC\server\share\x"); a path in that form, or a device's ("\\.\x"), unchanged.
+std::string long_form(std::string_view full_path);
 // Besides both separators and NUL: the other characters that Windows
 // forbids in file names (control characters, < > " | ? *), ':', which selects
 // a drive or a stream of another file ("x:$DATA", even a folder through
