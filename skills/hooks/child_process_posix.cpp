@@ -62,7 +62,8 @@ void make_pipe(Pipe& pipe) {
 #endif
 }
 
-// Owns the started child until it has been reaped, so that no path leaves a zombie.
+// Owns the started child until it has been reaped or given up, so that no
+// path leaves a zombie of a child that could be ended.
 class ChildProcess {
 public:
     explicit ChildProcess(pid_t pid) : pid_(pid) {}
@@ -86,10 +87,32 @@ public:
         return true;
     }
 
-    void kill_and_reap() {
-        if (is_running_unreaped()) ::kill(pid_, SIGKILL);
-        int status = 0;
-        while (::waitpid(pid_, &status, 0) == -1 && errno == EINTR) {
+    // Waits for the child to become reapable, in naps that grow from 50 us
+    // to 20 ms. False when the deadline came first.
+    bool reap_before(std::chrono::steady_clock::time_point deadline) {
+        auto pause = std::chrono::microseconds(50);
+        while (!try_reap()) {
+            const auto left = deadline - std::chrono::steady_clock::now();
+            if (left <= std::chrono::steady_clock::duration::zero()) return false;
+            const auto nap = std::min<std::chrono::steady_clock::duration>(pause, left);
+            const auto nap_ns = std::chrono::duration_cast<std::chrono::nanoseconds>(nap).count();
+            struct timespec interval {nap_ns / 1'000'000'000, nap_ns % 1'000'000'000};
+            ::nanosleep(&interval, nullptr);
+            pause = std::min<std::chrono::microseconds>(pause * 2, std::chrono::milliseconds(20));
+        }
+        return true;
+    }
+
+    // A killed child ends at once, unless the kill is refused (a setuid tool
+    // that took another user's id: EPERM) or it is stuck in the system (a
+    // hung network file system). Such a one is not waited for beyond the
+    // grace: it is left unreaped, to whoever adopts it when the hook ends.
+    void kill_and_reap() noexcept {
+        if (is_running_unreaped()) ::kill(pid_, SIGKILL);  // refused or not, the wait below is bounded
+        try {
+            reap_before(std::chrono::steady_clock::now() + grace_after_kill);
+        } catch (const std::system_error&) {
+            // A child that cannot be waited for is given up like one that does not end.
         }
         pid_ = 0;
     }
@@ -172,23 +195,6 @@ bool drain_while_running(const Pipe& output, const Pipe& errors, ChildProcess& c
     return true;
 }
 
-// The pipes close as the child exits; waiting for it to become reapable is
-// normally a matter of microseconds, but stays under the deadline. False
-// when the deadline came first.
-bool reap_before(ChildProcess& child, std::chrono::steady_clock::time_point deadline) {
-    auto pause = std::chrono::microseconds(50);
-    while (!child.try_reap()) {
-        const auto left = deadline - std::chrono::steady_clock::now();
-        if (left <= std::chrono::steady_clock::duration::zero()) return false;
-        const auto nap = std::min<std::chrono::steady_clock::duration>(pause, left);
-        const auto nap_ns = std::chrono::duration_cast<std::chrono::nanoseconds>(nap).count();
-        struct timespec interval {nap_ns / 1'000'000'000, nap_ns % 1'000'000'000};
-        ::nanosleep(&interval, nullptr);
-        pause = std::min<std::chrono::microseconds>(pause * 2, std::chrono::milliseconds(20));
-    }
-    return true;
-}
-
 }  // namespace
 
 ChildEnding run_with_time_limit(const std::vector<std::string>& arguments, std::chrono::milliseconds limit) {
@@ -221,7 +227,9 @@ ChildEnding run_with_time_limit(const std::vector<std::string>& arguments, std::
     output.write_end.reset();
     errors.write_end.reset();
 
-    if (drain_while_running(output, errors, child, buffer, deadline) && reap_before(child, deadline))
+    // The pipes close as the child exits; waiting for it to become reapable
+    // after that is normally a matter of microseconds.
+    if (drain_while_running(output, errors, child, buffer, deadline) && child.reap_before(deadline))
         return ChildEnding::ended;
     child.kill_and_reap();
     return ChildEnding::killed_at_limit;

@@ -181,9 +181,12 @@ public:
     HANDLE handle() const { return process_.get(); }
     bool ended() const { return ended_; }
     void mark_ended() { ended_ = true; }
+    // A terminated process ends at once unless it is stuck in the system (a
+    // driver that does not complete its I/O); such a one is not waited for
+    // beyond the grace.
     void kill_and_wait() {
         if (!job_.valid() || !::TerminateJobObject(job_.get(), 1)) ::TerminateProcess(process_.get(), 1);
-        ::WaitForSingleObject(process_.get(), INFINITE);
+        ::WaitForSingleObject(process_.get(), static_cast<DWORD>(grace_after_kill.count()));
         ended_ = true;
     }
 

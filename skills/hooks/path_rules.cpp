@@ -3,11 +3,9 @@
 namespace skillhook {
 namespace {
 
-std::string join_with(std::string_view folder, std::string_view name, std::string_view separators, char separator) {
-    std::string joined(folder);
-    if (joined.empty() || separators.find(joined.back()) == std::string_view::npos) joined += separator;
-    joined += name;
-    return joined;
+void append_with(std::string& folder, std::string_view name, std::string_view separators, char separator) {
+    if (folder.empty() || separators.find(folder.back()) == std::string_view::npos) folder += separator;
+    folder += name;
 }
 
 }  // namespace
@@ -26,14 +24,21 @@ bool is_through_a_descriptor(std::string_view path) {
     return false;
 }
 
-std::string parent_directory(std::string_view path) {
+std::string_view parent_within(std::string_view path) {
     const std::size_t slash = path.find_last_of('/');
     if (slash == std::string_view::npos) return ".";
-    if (slash == 0) return "/";
-    return std::string(path.substr(0, slash));
+    return path.substr(0, slash == 0 ? 1 : slash);
 }
 
-std::string join(std::string_view folder, std::string_view name) { return join_with(folder, name, "/", '/'); }
+std::string parent_directory(std::string_view path) { return std::string(parent_within(path)); }
+
+void append(std::string& folder, std::string_view name) { append_with(folder, name, "/", '/'); }
+
+std::string join(std::string_view folder, std::string_view name) {
+    std::string joined(folder);
+    append(joined, name);
+    return joined;
+}
 
 bool refuses_in_file_name(char byte, bool) { return byte == '/' || byte == '\0'; }
 
@@ -48,14 +53,28 @@ bool is_absolute(std::string_view path) {
     return drive && path[1] == ':' && is_separator(path[2]);
 }
 
-std::string parent_directory(std::string_view path) {
+std::string long_form(std::string_view full_path) {
+    if (full_path.starts_with("\\\\?\\") || full_path.starts_with("\\\\.\\")) return std::string(full_path);
+    if (full_path.starts_with("\\\\")) return "\\\\?\\UNC\\" + std::string(full_path.substr(2));
+    return "\\\\?\\" + std::string(full_path);
+}
+
+std::string_view parent_within(std::string_view path) {
     const std::size_t separator = path.find_last_of("\\/");
     if (separator == std::string_view::npos) return ".";
     const bool at_root = separator == 0 || (separator == 2 && path[1] == ':');
-    return std::string(path.substr(0, at_root ? separator + 1 : separator));
+    return path.substr(0, at_root ? separator + 1 : separator);
 }
 
-std::string join(std::string_view folder, std::string_view name) { return join_with(folder, name, "\\/", '\\'); }
+std::string parent_directory(std::string_view path) { return std::string(parent_within(path)); }
+
+void append(std::string& folder, std::string_view name) { append_with(folder, name, "\\/", '\\'); }
+
+std::string join(std::string_view folder, std::string_view name) {
+    std::string joined(folder);
+    append(joined, name);
+    return joined;
+}
 
 bool refuses_in_file_name(char byte, bool last) {
     if (static_cast<unsigned char>(byte) < 0x20) return true;

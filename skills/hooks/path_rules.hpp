@@ -12,8 +12,12 @@ namespace skillhook {
 namespace posix_paths {
 // The path without its last component: "." when it has none, "/" for the root.
 std::string parent_directory(std::string_view path);
+// The same as the leading part of the path itself ("." apart), not a copy.
+std::string_view parent_within(std::string_view path);
 // The folder and the name with one "/" between them.
 std::string join(std::string_view folder, std::string_view name);
+// The same in place: the name appended to the folder.
+void append(std::string& folder, std::string_view name);
 // True for a path that names the same file from any working directory: one that starts with "/".
 bool is_absolute(std::string_view path);
 // True for a path through an open descriptor ("/dev/fd/3", "/proc/self/fd/3",
@@ -28,10 +32,15 @@ bool refuses_in_file_name(char byte, bool last);
 namespace windows_paths {
 // As above, with both separators; a root keeps its separator ("\", "C:\").
 std::string parent_directory(std::string_view path);
+std::string_view parent_within(std::string_view path);
 std::string join(std::string_view folder, std::string_view name);
+void append(std::string& folder, std::string_view name);
 // A drive and a separator ("C:\", "C:/"), or two separators ("\\server\share",
 // "\\?\C:\"); "\x" and "C:x" depend on the current drive or its folder.
 bool is_absolute(std::string_view path);
+// The form of a full path that the system takes at any length ("\\?\C:\x",
+// "\\?\UNC\server\share\x"); a path in that form, or a device's ("\\.\x"), unchanged.
+std::string long_form(std::string_view full_path);
 // Besides both separators and NUL: the other characters that Windows
 // forbids in file names (control characters, < > " | ? *), ':', which selects
 // a drive or a stream of another file ("x:$DATA", even a folder through

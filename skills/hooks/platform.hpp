@@ -42,6 +42,11 @@ std::optional<std::string> environment_variable(const std::string& name);
 // system is not consulted.
 std::string parent_directory(std::string_view path);
 std::string join_path(std::string_view folder, std::string_view name);
+// The same two without a copy, for a path walked level by level however
+// long: the parent as the leading part of the path ("." where it has no
+// folder part), and the name appended to the folder in place.
+std::string_view parent_directory_within(std::string_view path);
+void append_path(std::string& folder, std::string_view name);
 // True when the byte cannot stand at this place in one file name of a folder
 // (`last`: it is the name's last byte).
 bool refuses_in_file_name(char byte, bool last);
@@ -54,15 +59,19 @@ struct FileTime {
 FileTime current_time();
 
 // An entry of any kind at the path, following symbolic links. One that
-// cannot be examined (a loop of links, no permission, a name too long) counts
-// as none, as a shell's test -e would have it.
+// cannot be examined (a loop of links, no permission, a name too long, a
+// NUL in the path) counts as none, as a shell's test -e would have it.
 bool exists(const std::string& path);
 // The names of a folder's entries, "." and ".." left out, in no fixed order.
 // A folder that cannot be opened (none there, no folder, no permission) has none.
 std::vector<std::string> folder_entries(const std::string& path);
-// Modification time, following symbolic links; nothing when no entry is there.
+// The marker files' own operations. On POSIX systems neither follows a
+// symbolic link, and both refuse (throw for) anything at the path but a
+// regular file of this user's, which another user may have put there.
+// Modification time; nothing when no entry is there.
 std::optional<FileTime> modification_time(const std::string& path);
 // Creates the folder and its missing parents; an existing folder is no error.
+// On POSIX systems they are the user's alone (0700), whatever the file creation mask.
 void create_directories(const std::string& path);
 // Sets both times of the file to `time`, content untouched, creating it
 // empty where nothing is there.
@@ -76,7 +85,7 @@ void ignore_broken_pipes() noexcept;
 
 enum class ChildEnding {
     ended,            // on its own, whatever its status
-    killed_at_limit,  // still running at the limit: killed and reaped
+    killed_at_limit,  // still running at the limit: killed, and reaped unless it outlived the kill
     could_not_start,  // the program could not be started, or not before the limit
 };
 
@@ -87,7 +96,9 @@ enum class ChildEnding {
 // default and none is blocked. Returns once the child has ended (processes
 // it started may hold its pipes longer; they are not waited for) or, at the
 // limit, has been killed and reaped; on Windows what it started is killed
-// with it. The limit counts from before the start.
+// with it. A child still there half a second after the kill (one that may
+// not be killed, or is stuck in the system) is given up unreaped, so the call
+// never lasts much longer than the limit. The limit counts from before the start.
 ChildEnding run_with_time_limit(const std::vector<std::string>& arguments, std::chrono::milliseconds limit);
 
 }  // namespace skillhook::platform

@@ -16,4 +16,8 @@ bool make_folder(const std::string& path);
 // passed, at most INT_MAX.
 int milliseconds_until(std::chrono::steady_clock::time_point deadline);
 
+// How long a child killed at the limit is waited for before it is given up,
+// so that the hook ends soon after the limit whatever the child does.
+inline constexpr std::chrono::milliseconds grace_after_kill{500};
+
 }  // namespace skillhook::platform

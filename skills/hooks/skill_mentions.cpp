@@ -48,34 +48,75 @@ std::vector<Mention> mentions_in(std::string_view prompt) {
 
 std::string join(std::string_view folder, std::initializer_list<std::string_view> names) {
     std::string path(folder);
-    for (const std::string_view name : names) path = platform::join_path(path, name);
+    for (const std::string_view name : names) platform::append_path(path, name);
     return path;
 }
 
-// The working folder, and the folders above it up to the first that holds
-// .git; the working folder alone when none does.
-std::vector<std::string> project_folders(const std::string& cwd, const SkillFolders& folders) {
-    std::vector<std::string> chain = {cwd};
-    for (;;) {
-        if (folders.exists(join(chain.back(), {".git"}))) return chain;
-        std::string parent = platform::parent_directory(chain.back());
-        if (parent == chain.back() || parent == ".") return {cwd};
-        chain.push_back(std::move(parent));
+// Whether the folder, with the names appended, exists. They are appended in
+// place and cut off again: a long folder is never copied.
+bool holds(std::string& folder, std::initializer_list<std::string_view> names, const SkillFolders& folders) {
+    const std::size_t length = folder.size();
+    for (const std::string_view name : names) platform::append_path(folder, name);
+    const bool found = folders.exists(folder);
+    folder.resize(length);
+    return found;
+}
+
+// Makes the folder its parent, in place; false when it has none (a root, or a
+// name alone).
+bool go_up(std::string& folder) {
+    const std::string_view parent = platform::parent_directory_within(folder);
+    if (parent.size() == folder.size() || parent == ".") return false;
+    folder.resize(parent.size());
+    return true;
+}
+
+// How many folders, from the working folder up, Codex reads a project's
+// skills from: up to the first that holds .git; the working folder alone
+// when none does.
+std::size_t project_depth(std::string_view cwd, const SkillFolders& folders) {
+    std::string folder(cwd);
+    for (std::size_t depth = 1;; ++depth) {
+        if (holds(folder, {".git"}, folders)) return depth;
+        if (!go_up(folder)) return 1;
     }
 }
 
-// Every folder that may hold a skill's own folder.
-std::vector<std::string> skill_roots(std::string_view cwd, const UserFolders& user, const SkillFolders& folders) {
-    std::vector<std::string> roots;
-    if (!cwd.empty()) {
-        for (const std::string& folder : project_folders(std::string(cwd), folders)) {
-            roots.push_back(join(folder, {".agents", "skills"}));
-            roots.push_back(join(folder, {".codex", "skills"}));
-        }
+// A project folder's skill folder that exists: `<kind>/skills` in the
+// folder named by the first `folder_length` bytes of the working folder.
+struct ProjectSkillFolder {
+    std::size_t folder_length;
+    std::string_view kind;
+};
+
+// The project's skill folders that exist, deepest first. Only they can hold a
+// skill, so a mention is looked for in each of them and not in every folder
+// above the working folder, however deep that is.
+std::vector<ProjectSkillFolder> project_skill_folders(std::string_view cwd, const SkillFolders& folders) {
+    std::vector<ProjectSkillFolder> found;
+    if (cwd.empty()) return found;
+    const std::size_t depth = project_depth(cwd, folders);
+    std::string folder(cwd);
+    for (std::size_t level = 1;; ++level) {
+        for (const std::string_view kind : {".agents", ".codex"})
+            if (holds(folder, {kind, "skills"}, folders)) found.push_back({folder.size(), kind});
+        if (level == depth || !go_up(folder)) return found;
     }
-    roots.push_back(join(user.codex_home, {"skills"}));
-    roots.push_back(join(user.home, {".agents", "skills"}));
-    return roots;
+}
+
+bool project_skill_installed(std::string_view cwd, const std::vector<ProjectSkillFolder>& skill_folders,
+                             std::string_view skill, const SkillFolders& folders) {
+    std::string folder(cwd);
+    for (const ProjectSkillFolder& skill_folder : skill_folders) {
+        folder.resize(skill_folder.folder_length);  // deepest first, so only ever shorter
+        if (holds(folder, {skill_folder.kind, "skills", skill, "SKILL.md"}, folders)) return true;
+    }
+    return false;
+}
+
+bool user_skill_installed(std::string_view skill, const UserFolders& user, const SkillFolders& folders) {
+    return folders.exists(join(user.codex_home, {"skills", skill, "SKILL.md"})) ||
+           folders.exists(join(user.home, {".agents", "skills", skill, "SKILL.md"}));
 }
 
 bool plugin_skill_installed(const Mention& mention, const UserFolders& user, const SkillFolders& folders) {
@@ -104,16 +145,17 @@ std::optional<std::string> _resolve_codex_skill_mention(std::string_view prompt,
     const std::vector<Mention> mentions = mentions_in(prompt);
     if (mentions.empty()) return std::nullopt;
     const UserFolders user = folders.user_folders();
-    std::optional<std::vector<std::string>> roots;  // looked for once, at the first skill of its own
+    std::optional<std::vector<ProjectSkillFolder>> project;  // looked for once, at the first skill of its own
     for (const Mention& mention : mentions) {
         if (!mention.plugin.empty()) {
             if (plugin_skill_installed(mention, user, folders))
                 return std::string(mention.plugin) + ":" + std::string(mention.skill);
             continue;
         }
-        if (!roots) roots = skill_roots(cwd, user, folders);
-        for (const std::string& root : *roots)
-            if (folders.exists(join(root, {mention.skill, "SKILL.md"}))) return std::string(mention.skill);
+        if (!project) project = project_skill_folders(cwd, folders);
+        if (project_skill_installed(cwd, *project, mention.skill, folders) ||
+            user_skill_installed(mention.skill, user, folders))
+            return std::string(mention.skill);
     }
     return std::nullopt;
 }

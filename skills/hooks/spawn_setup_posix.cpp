@@ -58,16 +58,19 @@ bool mark_listed_descriptors_close_on_exec() {
 // Each descriptor above standard error is made close-on-exec here, where the
 // flag belongs to this process alone, so that exec closes it in the tool.
 // Without /proc the open ones are found by asking poll about every number
-// below the descriptor limit, a batch a call: it answers POLLNVAL for a
-// number that is not open. That is cheap for a limit of a million, but a
-// limit may be a billion (systemd's LimitNOFILE=infinity), so the sweep stops
-// at the deadline. False then: the tool must not start with what is unmarked.
+// below the hard descriptor limit, a batch a call: it answers POLLNVAL for a
+// number that is not open. Not the soft limit: the agent may have opened a
+// descriptor above it before lowering it (ulimit -S -n). That is cheap for a
+// limit of a million, but a limit may be a billion (systemd's
+// LimitNOFILE=infinity), so the sweep stops at the deadline. False then: the
+// tool must not start with what is unmarked. Linux refuses a poll of more
+// entries than the soft limit, so no batch is larger.
 bool mark_inherited_descriptors_close_on_exec(std::chrono::steady_clock::time_point deadline) {
     if (mark_listed_descriptors_close_on_exec()) return true;
     struct rlimit limit {};
     check(::getrlimit(RLIMIT_NOFILE, &limit), "getrlimit");
-    const int end = static_cast<int>(std::min<rlim_t>(limit.rlim_cur, INT_MAX));
-    std::vector<struct pollfd> batch(1024);
+    const int end = static_cast<int>(std::min<rlim_t>(limit.rlim_max, INT_MAX));
+    std::vector<struct pollfd> batch(std::clamp<rlim_t>(limit.rlim_cur, 1, 1024));
     for (int first = STDERR_FILENO + 1; first < end;) {
         if (milliseconds_until(deadline) == 0) return false;
         const int count = std::min(static_cast<int>(batch.size()), end - first);
@@ -98,8 +101,13 @@ bool close_range_works() { return ::close_range(~0U, ~0U, 0) == 0; }
 
 // The signal-set calls stay unqualified: macOS defines them as macros.
 void reset_signals_in_child(SpawnAttributes& attributes) {
+    // Every number the set can hold, those the C library keeps for its
+    // threads included (32 and 33 with glibc): its posix_spawn leaves them
+    // ignored in the child unless this set names them, and sigfillset and
+    // sigaddset refuse to. Both glibc and musl keep one bit a signal, and so
+    // does macOS, so a set of all bits names them all.
     sigset_t all;
-    check(sigfillset(&all), "sigfillset");
+    std::memset(&all, 0xFF, sizeof all);
     // These two are always at their default; no system is asked to set them.
     check(sigdelset(&all, SIGKILL), "sigdelset");
     check(sigdelset(&all, SIGSTOP), "sigdelset");

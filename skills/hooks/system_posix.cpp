@@ -31,6 +31,24 @@ namespace {
 
 FileTime to_file_time(const struct timespec& ts) { return {ts.tv_sec, ts.tv_nsec}; }
 
+FileTime modified(const struct stat& status) {
+#if defined(__APPLE__)
+    return to_file_time(status.st_mtimespec);
+#else
+    return to_file_time(status.st_mtim);
+#endif
+}
+
+// A marker is a regular file of this user's. Anything else in its place, a
+// link above all, may have been put there by another user who could write
+// the marker folder: its time must neither suppress a report nor be set.
+// The error number that refuses it; 0 for a marker.
+int refusal_as_marker(const struct stat& status) {
+    if (!S_ISREG(status.st_mode)) return S_ISLNK(status.st_mode) ? ELOOP : EINVAL;
+    if (status.st_uid != ::geteuid()) return EPERM;
+    return 0;
+}
+
 std::string current_directory() {
     std::string buffer(PATH_MAX, '\0');
     while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
@@ -152,6 +170,10 @@ std::string parent_directory(std::string_view path) { return posix_paths::parent
 
 std::string join_path(std::string_view folder, std::string_view name) { return posix_paths::join(folder, name); }
 
+std::string_view parent_directory_within(std::string_view path) { return posix_paths::parent_within(path); }
+
+void append_path(std::string& folder, std::string_view name) { posix_paths::append(folder, name); }
+
 bool refuses_in_file_name(char byte, bool last) { return posix_paths::refuses_in_file_name(byte, last); }
 
 std::optional<std::string> environment_variable(const std::string& name) {
@@ -167,6 +189,10 @@ FileTime current_time() {
 }
 
 bool exists(const std::string& path) {
+    // A path the system cannot take names nothing, and the system is not
+    // asked: one too long (so a walk up a very long path costs no call for
+    // its deep levels), or one holding a NUL, which would cut it short.
+    if (path.size() >= PATH_MAX || path.find('\0') != std::string::npos) return false;
     struct stat status {};
     return ::stat(path.c_str(), &status) == 0;
 }
@@ -196,19 +222,18 @@ std::vector<std::string> folder_entries(const std::string& path) {
 
 std::optional<FileTime> modification_time(const std::string& path) {
     struct stat status {};
-    if (::stat(path.c_str(), &status) != 0) {
+    if (::lstat(path.c_str(), &status) != 0) {
         if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
-        throw_errno("stat");
+        throw_errno("lstat");
     }
-#if defined(__APPLE__)
-    return to_file_time(status.st_mtimespec);
-#else
-    return to_file_time(status.st_mtim);
-#endif
+    if (const int error = refusal_as_marker(status)) throw std::system_error(error, std::generic_category(), "marker");
+    return modified(status);
 }
 
+// The folders hold this user's state alone, whatever the file creation mask:
+// where others could write them, they could plant a marker.
 bool make_folder(const std::string& path) {
-    if (::mkdir(path.c_str(), 0777) == 0) return true;
+    if (::mkdir(path.c_str(), 0700) == 0) return true;
     if (errno == ENOENT) return false;
     if (errno != EEXIST) throw_errno("mkdir");
     struct stat status {};
@@ -220,15 +245,16 @@ bool make_folder(const std::string& path) {
 void touch(const std::string& path, FileTime time) {
     const struct timespec stamp {static_cast<time_t>(time.seconds), static_cast<long>(time.nanoseconds)};
     const struct timespec times[2] = {stamp, stamp};
-    if (::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0) return;
-    if (errno != ENOENT) throw_errno("utimensat");
-    // O_NOFOLLOW: a dangling symbolic link is never followed to create a file elsewhere.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0666);
+    // O_NOFOLLOW: a link in the marker's place is never followed, dangling or
+    // not; O_NONBLOCK: a FIFO there does not hold the open. The times are set
+    // through the descriptor, on the very file that was checked.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
     check(fd, "open");
-    const int stamped = ::futimens(fd, times);
-    const int stamp_error = errno;
+    struct stat status {};
+    int error = ::fstat(fd, &status) == 0 ? refusal_as_marker(status) : errno;
+    if (error == 0 && ::futimens(fd, times) == -1) error = errno;
     check(::close(fd), "close");
-    if (stamped == -1) throw std::system_error(stamp_error, std::generic_category(), "futimens");
+    if (error != 0) throw std::system_error(error, std::generic_category(), "cannot refresh the marker");
 }
 
 void ignore_broken_pipes() noexcept {

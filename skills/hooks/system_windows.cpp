@@ -167,6 +167,38 @@ std::wstring to_utf16(std::string_view text) {
     return wide;
 }
 
+namespace {
+
+// The full path, as the system works it out for a relative one or one with
+// "/", "." or "..".
+std::wstring full_path(const std::wstring& path) {
+    std::wstring full(path.size() + MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+        if (length == 0) throw_last_error("GetFullPathNameW");
+        if (length < full.size()) {
+            full.resize(length);
+            return full;
+        }
+        full.resize(length);  // too small: the size it needs, its NUL included
+    }
+}
+
+// The path as it goes to the file system. The plain form stops at MAX_PATH
+// (260 characters, 248 for a folder) unless the program declares itself
+// long-path aware and the machine allows that too, which by default it does
+// not: a marker under an ordinary home passes it with a skill name of about
+// 230 bytes. So a path that long goes in the long form, which the system
+// takes up to 32,767 characters; that form skips the system's own
+// normalisation, so the path is made full first, as the plain form would be.
+std::wstring system_path(const std::string& path) {
+    std::wstring wide = to_utf16(path);
+    if (wide.size() < MAX_PATH - 12) return wide;
+    return to_utf16(windows_paths::long_form(to_utf8(full_path(wide))));
+}
+
+}  // namespace
+
 void read_standard_input(std::span<char> buffer, const std::function<void(std::string_view)>& consume) {
     const HANDLE input_handle = ::GetStdHandle(STD_INPUT_HANDLE);
     if (input_handle == INVALID_HANDLE_VALUE) throw_last_error("GetStdHandle");
@@ -216,6 +248,10 @@ std::string parent_directory(std::string_view path) { return windows_paths::pare
 
 std::string join_path(std::string_view folder, std::string_view name) { return windows_paths::join(folder, name); }
 
+std::string_view parent_directory_within(std::string_view path) { return windows_paths::parent_within(path); }
+
+void append_path(std::string& folder, std::string_view name) { windows_paths::append(folder, name); }
+
 bool refuses_in_file_name(char byte, bool last) { return windows_paths::refuses_in_file_name(byte, last); }
 
 std::optional<std::string> environment_variable(const std::string& name) {
@@ -231,14 +267,19 @@ FileTime current_time() {
 }
 
 bool exists(const std::string& path) {
+    // A path the system cannot take names nothing, and the system is not
+    // asked: one longer than its 32,767 UTF-16 units can be, each of at most
+    // three bytes here (so a walk up a very long path costs nothing for its
+    // deep levels), or one holding a NUL.
+    if (path.size() > 3 * 32'767 || path.find('\0') != std::string::npos) return false;
     // No access asked for: metadata alone, which even a locked file gives.
-    const Handle entry(open_existing(to_utf16(path), 0));
+    const Handle entry(open_existing(system_path(path), 0));
     return entry.valid();
 }
 
 std::vector<std::string> folder_entries(const std::string& path) {
     WIN32_FIND_DATAW found;
-    const HANDLE search = ::FindFirstFileW(to_utf16(join_path(path, "*")).c_str(), &found);
+    const HANDLE search = ::FindFirstFileW(system_path(join_path(path, "*")).c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return {};
     std::vector<std::string> names;
     DWORD search_error = ERROR_SUCCESS;
@@ -258,7 +299,7 @@ std::vector<std::string> folder_entries(const std::string& path) {
 }
 
 std::optional<FileTime> modification_time(const std::string& path) {
-    const Handle entry(open_existing(to_utf16(path), FILE_READ_ATTRIBUTES));
+    const Handle entry(open_existing(system_path(path), FILE_READ_ATTRIBUTES));
     if (!entry.valid()) {
         if (is_missing(::GetLastError())) return std::nullopt;
         throw_last_error("CreateFileW");
@@ -269,7 +310,7 @@ std::optional<FileTime> modification_time(const std::string& path) {
 }
 
 bool make_folder(const std::string& path) {
-    const std::wstring wide = to_utf16(path);
+    const std::wstring wide = system_path(path);
     if (!::CreateDirectoryW(wide.c_str(), nullptr)) {
         const DWORD error = ::GetLastError();
         if (error == ERROR_PATH_NOT_FOUND) return false;
@@ -282,7 +323,7 @@ bool make_folder(const std::string& path) {
 }
 
 void touch(const std::string& path, FileTime time) {
-    const std::wstring wide = to_utf16(path);
+    const std::wstring wide = system_path(path);
     const FILETIME stamp = to_windows_file_time(time);
     const Handle existing(open_existing(wide, FILE_WRITE_ATTRIBUTES));
     if (existing.valid()) {

@@ -23,8 +23,8 @@ public:
 bool is_reportable(std::string_view skill_name);
 
 // Runs `tolvex skills report-usage <skill_name>` from the hook's own folder
-// and waits for it, at most report_time_limit; the tool's output and status
-// are ignored. Throws ReportFailed (a name that is not reportable included),
+// and waits for it, at most report_time_limit and half a second to end it;
+// the tool's output and status are ignored. Throws ReportFailed (a name that is not reportable included),
 // or std::system_error when the system fails on the way.
 void _report_usage(const std::string& skill_name);
 

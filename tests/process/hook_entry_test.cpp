@@ -45,7 +45,9 @@ TEST_F(HookEntry, ClosedStandardInputEndsQuietly) { expect_quiet_nothing("", Inp
 TEST_F(HookEntry, EventsWithoutASkillEndQuietly) {
     for (const char* input : {"{}", R"({"tool_name":"Read","tool_input":{"file_path":"/x"}})",
                               R"({"tool_name":"Skill","tool_input":{"skill":""}})",
-                              R"({"tool_name":"mcp__tolvex__unknown"})", R"({"tool_name":"Bash","tool_input":{"command":"ls"}})"})
+                              R"({"tool_name":"mcp__tolvex__unknown"})", R"({"tool_name":"Bash","tool_input":{"command":"ls"}})",
+                              // Cut short at its NUL, each path tested would name the root.
+                              R"({"hook_event_name":"UserPromptSubmit","turn_id":"t","cwd":"/\u0000","prompt":"$x"})"})
         expect_quiet_nothing(input);
 }
 

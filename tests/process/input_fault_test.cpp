@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -64,29 +65,43 @@ TEST_F(InputFault, NonBlockingPipeThatIsOftenEmpty) {
     EXPECT_EQ(sandbox.recorded_uses(), std::vector<std::string>{"tvx-auth"});
 }
 
+std::string deep_skill_event(std::size_t depth) {
+    return R"({"tool_name":"Skill","tool_input":{"skill":"tvx-auth"},"deep":)" + std::string(depth, '[') +
+           std::string(depth, ']') + "}";
+}
+
 // However small the stack or the address space a shell allows, deep nesting
-// decodes, and never ends the hook with a signal.
+// decodes, a Codex prompt from a working folder a megabyte deep in a
+// repository resolves (in memory that grows with the folder's length, not its
+// square), and neither ends the hook with a signal.
 TEST_F(InputFault, DeepEventUnderLimitsSetByAShell) {
     struct LimitedRun {
         const char* limit;
-        std::size_t depth;
+        std::string event;
         bool limits_memory;
     };
+    const std::filesystem::path project = sandbox.root() / "project";
+    std::filesystem::create_directories(project / ".git");
+    std::filesystem::create_directories(project / ".agents" / "skills" / "tvx-auth");
+    std::ofstream(project / ".agents" / "skills" / "tvx-auth" / "SKILL.md").close();
+    std::string deep_folder = project.string();
+    for (int level = 0; level < 512 * 1024; ++level) deep_folder += "/a";
     const LimitedRun runs[] = {
-        {"ulimit -s 256", 9'999, false},
-        {"ulimit -s 256", 999'999, false},
-        {"ulimit -v 800000", 300, true},  // once too little for a thread with a large stack
+        {"ulimit -s 256", deep_skill_event(9'999), false},
+        {"ulimit -s 256", deep_skill_event(999'999), false},
+        {"ulimit -v 800000", deep_skill_event(300), true},  // once too little for a thread with a large stack
+        {"ulimit -v 800000",
+         R"({"hook_event_name":"UserPromptSubmit","turn_id":"t","prompt":"$tvx-auth","cwd":")" + deep_folder + R"("})",
+         true},
     };
     std::size_t reported = 0;
     for (const LimitedRun& run : runs) {
         if (run.limits_memory && !hook_memory_is_measurable()) continue;
         sandbox.write_script("limited", std::string(run.limit) + " && exec \"$(dirname \"$0\")/report_skill_usage\"");
-        const std::string event = R"({"tool_name":"Skill","tool_input":{"skill":"tvx-auth"},"deep":)" +
-                                  std::string(run.depth, '[') + std::string(run.depth, ']') + "}";
         std::filesystem::remove_all(sandbox.home() / ".tolvex");
-        const RunResult result = sandbox.run(event, InputMode::file, {}, sandbox.bin() / "limited");
-        EXPECT_EQ(result.signal, 0) << run.limit << ", depth " << run.depth;
-        EXPECT_EQ(result.exit_status, 0) << run.limit << ", depth " << run.depth;
+        const RunResult result = sandbox.run(run.event, InputMode::file, {}, sandbox.bin() / "limited");
+        EXPECT_EQ(result.signal, 0) << run.limit << ", " << run.event.substr(0, 80);
+        EXPECT_EQ(result.exit_status, 0) << run.limit << ", " << run.event.substr(0, 80);
         ++reported;
     }
     EXPECT_EQ(sandbox.recorded_uses(), std::vector<std::string>(reported, "tvx-auth"));

@@ -12,6 +12,8 @@
 
 #if defined(__linux__)
 #include "child_processes.hpp"
+
+#include <unistd.h>
 #endif
 
 namespace skillhook::testing {
@@ -59,6 +61,33 @@ TEST_F(ToolFault, ToolHangsAndIsKilledAtTheLimit) {
     EXPECT_LT(result.elapsed, 12s);
     EXPECT_FALSE(process_is_running(std::stoi(read_file(sandbox.bin() / "pid")))) << "the tool outlived the hook";
 }
+
+#if defined(__linux__)
+// A setuid tool that took another user's id may not be killed by the hook
+// (EPERM): the hook still ends soon after the limit, and leaves it behind.
+TEST_F(ToolFault, ToolThatCannotBeKilledIsLeftAtTheLimit) {
+    if (::geteuid() != 0 || !fs::exists("/usr/bin/setpriv"))
+        GTEST_SKIP() << "needs root and setpriv to start a tool that the hook may not kill";
+    adopt_orphans();
+    fs::permissions(sandbox.root(), fs::perms::all, fs::perm_options::add);
+    fs::permissions(sandbox.bin(), fs::perms::all, fs::perm_options::add);
+    fs::copy_file("/usr/bin/setpriv", sandbox.bin() / "setuid-setpriv");
+    fs::permissions(sandbox.bin() / "setuid-setpriv", fs::perms::set_uid | fs::perms::owner_all |
+                                                          fs::perms::group_exec | fs::perms::others_exec);
+    sandbox.write_script("tolvex", "echo $$ > \"$(dirname \"$0\")/pid\"; exec \"$(dirname \"$0\")/setuid-setpriv\" "
+                                   "--reuid=48214 --regid=48214 --clear-groups sleep 60");
+    fs::permissions(sandbox.bin() / "tolvex", fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+    sandbox.write_script("as-another-user", "exec /usr/bin/setpriv --reuid=48213 --regid=48213 --clear-groups "
+                                            "\"$(dirname \"$0\")/report_skill_usage\"");
+    const RunResult result = sandbox.run(skill_event("tvx-auth"), InputMode::file, {}, sandbox.bin() / "as-another-user");
+    EXPECT_TRUE(process_is_running(std::stoi(read_file(sandbox.bin() / "pid")))) << "the hook could kill the tool";
+    end_children_left();
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(result.standard_output + result.standard_error, "");
+    EXPECT_GE(result.elapsed, 9900ms);
+    EXPECT_LT(result.elapsed, 12s);
+}
+#endif
 
 TEST_F(ToolFault, ToolLeavesABackgroundChildHoldingThePipes) {
     sandbox.install_fake_tool(tool, {Behaviour::leave_background_child, "pid"});

@@ -13,6 +13,8 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+#else
+#include <sys/resource.h>
 #endif
 
 namespace skillhook::testing {
@@ -152,25 +154,50 @@ TEST_F(UsageReport, AnAgentIgnoringSigchldLeavesTheToolToTheHookToReap) {
 
 // Before Linux 5.9, or under some seccomp filters, close_range is missing;
 // minimal containers may have no /proc. The tool still starts, with the
-// standard three descriptors only.
+// standard three descriptors only: also without one the agent opened above
+// the soft descriptor limit and then lowered the limit below it.
 TEST_F(UsageReport, StartsTheToolWithoutCloseRangeOrProc) {
     if (!fs::exists("/usr/bin/strace")) GTEST_SKIP() << "strace is missing (scripts/install-deps installs it)";
-    // A marker older than the window is refreshed without being opened, so
-    // the hook's first open is that of /proc/self/fd.
     fs::create_directories(sandbox.marker_folder());
-    std::ofstream(sandbox.marker("tvx-auth")).close();
-    fs::last_write_time(sandbox.marker("tvx-auth"), fs::file_time_type::clock::now() - std::chrono::hours(1));
     sandbox.write_script("tolvex",
-                         "for fd in 0 1 2 3 4 5 6 7 8 9; do [ -e /dev/fd/$fd ] && echo $fd; done "
+                         "for fd in 0 1 2 3 4 5 6 7 8 9 5000; do [ -e /dev/fd/$fd ] && echo $fd; done "
                          "> \"$(dirname \"$0\")/fds\"");
     // Each process's first open fails under strace: the hook's, and that of
     // the child before exec.
-    sandbox.write_script("agent",
-                         "exec 7</dev/null; exec /usr/bin/strace -f -o /dev/null -e inject=close_range:error=ENOSYS "
-                         "-e inject=openat:error=ENOENT:when=1 \"$(dirname \"$0\")/report_skill_usage\"");
-    expect_silent_success(sandbox.run(skill_event("tvx-auth"), InputMode::file, traceable, sandbox.bin() / "agent"));
-    EXPECT_EQ(read_file(sandbox.bin() / "fds"), "0\n1\n2\n");
+    const std::string hook_under_strace =
+        "exec /usr/bin/strace -f -o /dev/null -e inject=close_range:error=ENOSYS "
+        "-e inject=openat:error=ENOENT:when=1 \"$(dirname \"$0\")/report_skill_usage\"";
+    std::vector<std::string> agents = {"exec 7</dev/null; " + hook_under_strace};
+    struct rlimit descriptors {};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &descriptors), 0);
+    // sh names descriptors of one digit only; bash takes any.
+    if (descriptors.rlim_max > 5000)
+        agents.push_back("exec /bin/bash -c 'ulimit -S -n 5001 && exec 5000</dev/null && ulimit -S -n 1024 && " +
+                         hook_under_strace + "' \"$0\"");
+    for (const std::string& agent : agents) {
+        // A marker older than the window is refreshed without being opened,
+        // so the hook's first open is that of /proc/self/fd.
+        std::ofstream(sandbox.marker("tvx-auth")).close();
+        fs::last_write_time(sandbox.marker("tvx-auth"), fs::file_time_type::clock::now() - std::chrono::hours(1));
+        sandbox.write_script("agent", agent);
+        expect_silent_success(sandbox.run(skill_event("tvx-auth"), InputMode::file, traceable, sandbox.bin() / "agent"));
+        EXPECT_EQ(read_file(sandbox.bin() / "fds"), "0\n1\n2\n") << agent;
+        fs::remove(sandbox.bin() / "fds");
+    }
 }
+
+#if defined(__linux__)
+// glibc's posix_spawn leaves the signals it keeps for itself (32 and 33)
+// ignored in the child unless asked otherwise; the agent may have left some
+// ignored or blocked too. The tool starts with none of either, as a shell
+// would start it.
+TEST_F(UsageReport, StartsTheToolWithEverySignalAtItsDefault) {
+    sandbox.write_script("tolvex", "grep -E '^Sig(Blk|Ign):' /proc/self/status > \"$(dirname \"$0\")/signals\"");
+    expect_silent_success(sandbox.run(skill_event("tvx-auth"), InputMode::file, {}, "/usr/bin/env",
+                                      {"--ignore-signal=INT", "--block-signal=USR1", sandbox.hook().string()}));
+    EXPECT_EQ(read_file(sandbox.bin() / "signals"), "SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\n");
+}
+#endif
 #endif
 
 TEST_F(UsageReport, AHookReachedThroughASymlinkUsesTheToolBesideTheLink) {

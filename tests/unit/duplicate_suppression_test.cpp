@@ -134,7 +134,12 @@ protected:
 
 TEST_F(DuplicateSuppression, FirstEventCreatesTheFolderAndAnEmptyMarker) {
     const std::int64_t before = now();
+    // The folders are the user's alone, whatever the mask: others must not plant a marker there.
+    const mode_t mask = ::umask(0);
     EXPECT_FALSE(_is_duplicate("tvx-auth"));
+    ::umask(mask);
+    EXPECT_EQ(fs::status(home / ".tolvex").permissions(), fs::perms::owner_all);
+    EXPECT_EQ(fs::status(folder()).permissions(), fs::perms::owner_all);
     ASSERT_TRUE(fs::is_regular_file(marker("tvx-auth")));
     EXPECT_EQ(fs::file_size(marker("tvx-auth")), 0u);
     // The time the check read from the clock, not the file system's own, which may lag by a tick.
@@ -238,14 +243,31 @@ TEST_F(DuplicateSuppression, DotNamesStayInsideTheFolder) {
     EXPECT_TRUE(_is_duplicate(".."));
 }
 
-TEST_F(DuplicateSuppression, ASymlinkedMarkerIsFollowed) {
+// Another user who could write the marker folder may have put a link there,
+// to a file of the user's (whose times a refresh would set) or to one that
+// changes often (which would suppress every report), or a marker of their
+// own. None is followed, refreshed or trusted: every event is let through.
+TEST_F(DuplicateSuppression, ALinkedMarkerOrAnotherUsersIsNeitherTrustedNorRefreshed) {
     fs::create_directories(folder());
     std::ofstream(root / "target").flush();
     fs::create_symlink(root / "target", marker("tvx-auth"));
-    set_age("tvx-auth", 60 * second);
-    EXPECT_FALSE(_is_duplicate("tvx-auth"));
-    EXPECT_TRUE(_is_duplicate("tvx-auth"));
-    EXPECT_TRUE(fs::is_symlink(marker("tvx-auth")));
+    for (const std::int64_t age : {std::int64_t{60} * second, std::int64_t{0}}) {
+        set_age("tvx-auth", age);
+        const std::int64_t target_time = mtime(root / "target");
+        EXPECT_FALSE(_is_duplicate("tvx-auth")) << age;
+        EXPECT_FALSE(_is_duplicate("tvx-auth")) << age;
+        EXPECT_EQ(mtime(root / "target"), target_time) << age;
+        EXPECT_TRUE(fs::is_symlink(marker("tvx-auth")));
+    }
+    if (::geteuid() != 0) return;  // only root can give a file away
+    set_age("tvx-skills", 60 * second);
+    ASSERT_EQ(::chown(marker("tvx-skills").c_str(), 48213, 48213), 0);
+    for (const std::int64_t age : {std::int64_t{60} * second, std::int64_t{0}}) {
+        set_age("tvx-skills", age);
+        const std::int64_t marked = mtime(marker("tvx-skills"));
+        EXPECT_FALSE(_is_duplicate("tvx-skills")) << age;
+        EXPECT_EQ(mtime(marker("tvx-skills")), marked) << age;
+    }
 }
 
 TEST_F(DuplicateSuppression, ADanglingSymlinkMarkerCreatesNothingOutsideTheFolder) {

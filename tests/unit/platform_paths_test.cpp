@@ -48,6 +48,17 @@ TEST(PathRules, JoinAddsOneSeparator) {
     EXPECT_EQ(windows_paths::join("C:\\", "tolvex.exe"), "C:\\tolvex.exe");
 }
 
+// Windows takes paths past 260 characters only in this form.
+TEST(PathRules, WindowsLongFormOfAFullPath) {
+    const PathCase cases[] = {
+        {"C:\\Users\\ana\\.tolvex", "\\\\?\\C:\\Users\\ana\\.tolvex"},
+        {"\\\\server\\share\\ana", "\\\\?\\UNC\\server\\share\\ana"},
+        {"\\\\?\\C:\\x", "\\\\?\\C:\\x"},
+        {"\\\\.\\pipe\\x", "\\\\.\\pipe\\x"},
+    };
+    for (const PathCase& c : cases) EXPECT_EQ(windows_paths::long_form(c.given), c.expected) << c.given;
+}
+
 TEST(PasswdLine, FindsTheHomeOfExactlyThisUser) {
     struct Case {
         const char* line;

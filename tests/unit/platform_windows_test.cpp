@@ -12,6 +12,7 @@
 #include <random>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace skillhook::platform {
 namespace {
@@ -124,6 +125,23 @@ TEST_F(PlatformWindows, CreateDirectoriesMakesParentsAndRefusesAFileInTheWay) {
     std::ofstream(folder / "file") << "";
     EXPECT_THROW(create_directories(base + "\\file"), std::system_error);
     EXPECT_THROW(create_directories(base + "\\file\\below"), std::system_error);
+}
+
+// Past MAX_PATH (260) the system takes a path only in its long form, made
+// from the full path: "/" and ".." must be worked out before.
+TEST_F(PlatformWindows, PathsLongerThanMaxPathWorkAsShortOnes) {
+    const std::string deep = utf8_text(folder) + "\\" + std::string(120, 'a') + "/" + std::string(120, 'b') +
+                             "\\..\\" + std::string(120, 'c');
+    create_directories(deep);
+    ASSERT_TRUE(fs::is_directory(folder / std::string(120, 'a') / std::string(120, 'c')));
+    const std::string marker = join_path(deep, ".dedup_" + std::string(200, 'x'));
+    EXPECT_FALSE(exists(marker));
+    EXPECT_EQ(modification_time(marker), std::nullopt);
+    const FileTime stamp = current_time();
+    touch(marker, stamp);
+    EXPECT_TRUE(exists(marker));
+    EXPECT_EQ(nanoseconds_since_epoch(*modification_time(marker)), nanoseconds_since_epoch(stamp));
+    EXPECT_EQ(folder_entries(deep), std::vector<std::string>{".dedup_" + std::string(200, 'x')});
 }
 
 TEST_F(PlatformWindows, OwnExecutablePathIsThisProgram) {
