@@ -1,5 +1,7 @@
 #include "json_string.hpp"
 
+#include "utf8_sequences.hpp"
+
 namespace skillhook {
 namespace {
 
@@ -12,26 +14,6 @@ unsigned hex_value(char c) {
     if (c >= 'a' && c <= 'f') return static_cast<unsigned>(c - 'a' + 10);
     if (c >= 'A' && c <= 'F') return static_cast<unsigned>(c - 'A' + 10);
     return 16;
-}
-
-// The well-formed sequences of Unicode's table 3-7 (no overlong form, no
-// surrogate, nothing beyond U+10FFFF), by their first byte: how many bytes
-// follow it, and the range of the first that follows; the rest lie in 80..BF.
-struct Utf8Lead {
-    unsigned continuations = 0;  // 0: no sequence begins with this byte
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-};
-
-Utf8Lead utf8_lead(unsigned char lead) {
-    if (lead >= 0xC2 && lead <= 0xDF) return {1};
-    if (lead == 0xE0) return {2, 0xA0};
-    if (lead == 0xED) return {2, 0x80, 0x9F};
-    if (lead >= 0xE1 && lead <= 0xEF) return {2};
-    if (lead == 0xF0) return {3, 0x90};
-    if (lead == 0xF4) return {3, 0x80, 0x8F};
-    if (lead >= 0xF1 && lead <= 0xF3) return {3};
-    return {0};
 }
 
 }  // namespace
@@ -81,33 +63,21 @@ const char* JsonStringReader::read(const char* next, const char* end) {
     return end;
 }
 
-// The common case at once: an escape or a UTF-8 sequence that lies whole in
-// this piece and is valid. Anything else (a piece that ends inside it, an
-// error) is read byte by byte.
+// The common case at once: an escape that lies whole in this piece and is
+// valid. Anything else (a piece that ends inside it, an error, a UTF-8
+// sequence the scan did not pass over) is read byte by byte.
 const char* JsonStringReader::whole_special(const char* special, const char* end) {
-    const auto left = static_cast<std::size_t>(end - special);
-    const auto lead = static_cast<unsigned char>(*special);
-    if (lead == '\\') {
-        if (left < 2) return nullptr;
-        if (special[1] != 'u') return escaped(special[1]) ? special + 2 : nullptr;
-        if (left < 6) return nullptr;
-        unsigned unit = 0;
-        for (std::size_t i = 2; i < 6; ++i) {
-            const unsigned digit = hex_value(special[i]);
-            if (digit == 16) return nullptr;
-            unit = unit * 16 + digit;
-        }
-        code_unit(unit);
-        return special + 6;
+    if (*special != '\\' || end - special < 2) return nullptr;
+    if (special[1] != 'u') return escaped(special[1]) ? special + 2 : nullptr;
+    if (end - special < 6) return nullptr;
+    unsigned unit = 0;
+    for (int i = 2; i < 6; ++i) {
+        const unsigned digit = hex_value(special[i]);
+        if (digit == 16) return nullptr;
+        unit = unit * 16 + digit;
     }
-    const Utf8Lead sequence = utf8_lead(lead);
-    if (sequence.continuations == 0 || left <= sequence.continuations) return nullptr;
-    const auto first = static_cast<unsigned char>(special[1]);
-    if (first < sequence.low || first > sequence.high) return nullptr;
-    for (std::size_t i = 2; i <= sequence.continuations; ++i)
-        if ((static_cast<unsigned char>(special[i]) & 0xC0) != 0x80) return nullptr;
-    emit(special, sequence.continuations + 1);
-    return special + sequence.continuations + 1;
+    code_unit(unit);
+    return special + 6;
 }
 
 bool JsonStringReader::begin_utf8_sequence(unsigned char lead) {

@@ -1,7 +1,8 @@
 // Finding the end of the plain part of a JSON string: the bytes that decode
 // as themselves and need no further look. Large events are almost all string
 // content, so this is where decoding spends its time; it looks at 16 to 64
-// bytes at once where the CPU can, and one at a time everywhere else.
+// bytes at once where the CPU can, UTF-8 included, and one at a time
+// everywhere else.
 #pragma once
 
 #include <span>
@@ -14,8 +15,9 @@ using StringScan = const char* (*)(const char* begin, const char* end);
 
 struct StringScanPath {
     const char* name;
-    // Passes over plain bytes: all but a quotation mark, a backslash, a
-    // control character (below 0x20) and any byte not ASCII (0x80 and above).
+    // Passes over plain bytes: ASCII but a quotation mark, a backslash and a
+    // control character (below 0x20), and every well-formed UTF-8 sequence
+    // that ends before `end`. Stops at the first byte of anything else.
     StringScan plain;
     // Passes over plain bytes and whole two-byte escapes (\" \\ \/ \b \f \n
     // \r \t) too: enough for a string that is only validated.
