@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
 
 namespace skillhook {
 namespace {
@@ -27,6 +28,21 @@ unsigned hex_value(char c) {
     return 16;
 }
 
+// What a two-byte escape decodes as, by the byte after its backslash; NUL for none.
+char two_byte_escape_value(char c) {
+    switch (c) {
+        case '"':
+        case '\\':
+        case '/': return c;
+        case 'b': return '\b';
+        case 'f': return '\f';
+        case 'n': return '\n';
+        case 'r': return '\r';
+        case 't': return '\t';
+        default: return '\0';
+    }
+}
+
 }  // namespace
 
 void JsonStringReader::begin(std::string* sink, std::size_t limit) {
@@ -43,10 +59,10 @@ const char* JsonStringReader::read(const char* next, const char* end) {
         bool valid = true;
         switch (part_) {
             case Part::plain: {
-                if (pending_surrogate_ != 0 && *next != '\\') emit_lone_surrogate();
-                // A string that nobody reads needs its escapes validated, not decoded.
-                const char* const stop = sink_ == nullptr ? scan_.plain_and_escapes(next, end) : scan_.plain(next, end);
-                emit(next, static_cast<std::size_t>(stop - next));
+                const char* const stop = scan_.plain_and_escapes(next, end);
+                // Anything but another escape's backslash leaves a leading surrogate alone.
+                if (pending_surrogate_ != 0 && (stop != next || *next != '\\')) emit_lone_surrogate();
+                emit_run(next, stop);
                 if (stop == end) return end;
                 if (*stop == '"') {
                     status_ = Status::closed;
@@ -74,13 +90,11 @@ const char* JsonStringReader::read(const char* next, const char* end) {
     return end;
 }
 
-// The common case at once: an escape that lies whole in this piece and is
+// The common case at once: a \u escape that lies whole in this piece and is
 // valid. Anything else (a piece that ends inside it, an error, a UTF-8
 // sequence the scan did not pass over) is read byte by byte.
 const char* JsonStringReader::whole_special(const char* special, const char* end) {
-    if (*special != '\\' || end - special < 2) return nullptr;
-    if (special[1] != 'u') return escaped(special[1]) ? special + 2 : nullptr;
-    if (end - special < 6) return nullptr;
+    if (end - special < 6 || special[0] != '\\' || special[1] != 'u') return nullptr;
     unsigned unit = 0;
     for (int i = 2; i < 6; ++i) {
         const unsigned digit = hex_value(special[i]);
@@ -112,23 +126,14 @@ bool JsonStringReader::continues_utf8_sequence(unsigned char byte) {
 }
 
 bool JsonStringReader::escaped(char c) {
-    char decoded = c;
-    switch (c) {
-        case '"':
-        case '\\':
-        case '/': break;
-        case 'b': decoded = '\b'; break;
-        case 'f': decoded = '\f'; break;
-        case 'n': decoded = '\n'; break;
-        case 'r': decoded = '\r'; break;
-        case 't': decoded = '\t'; break;
-        case 'u':
-            part_ = Part::unicode_escape;
-            escape_digits_ = 0;
-            escaped_unit_ = 0;
-            return true;
-        default: return false;
+    if (c == 'u') {
+        part_ = Part::unicode_escape;
+        escape_digits_ = 0;
+        escaped_unit_ = 0;
+        return true;
     }
+    const char decoded = two_byte_escape_value(c);
+    if (decoded == '\0') return false;
     if (pending_surrogate_ != 0) emit_lone_surrogate();
     emit(decoded);
     part_ = Part::plain;
@@ -194,9 +199,37 @@ void JsonStringReader::emit(const char* bytes, std::size_t count) {
         sink_ = nullptr;
         return;
     }
-    const std::size_t size = sink_->size() + count;
-    if (size > sink_->capacity() && size > long_string) sink_->reserve(std::max(long_string_room, 2 * size));
+    make_room(sink_->size() + count);
     sink_->append(bytes, count);
+}
+
+// A run the scan passed over: plain bytes, whole UTF-8 sequences and two-byte
+// escapes, decoded straight into the sink, which an escape's two bytes
+// decoding as one never outgrow.
+void JsonStringReader::emit_run(const char* begin, const char* end) {
+    if (sink_ == nullptr || begin == end) return;
+    const std::size_t kept = sink_->size();
+    make_room(kept + static_cast<std::size_t>(end - begin));
+    sink_->resize(kept + static_cast<std::size_t>(end - begin));
+    char* out = sink_->data() + kept;
+    while (begin != end) {
+        const void* const found = std::memchr(begin, '\\', static_cast<std::size_t>(end - begin));
+        const char* const backslash = found == nullptr ? end : static_cast<const char*>(found);
+        out = std::copy(begin, backslash, out);
+        if (backslash == end) break;
+        *out++ = two_byte_escape_value(backslash[1]);
+        begin = backslash + 2;
+    }
+    sink_->resize(static_cast<std::size_t>(out - sink_->data()));
+    if (sink_->size() > limit_) {
+        sink_->resize(kept);
+        overflowed_ = true;
+        sink_ = nullptr;
+    }
+}
+
+void JsonStringReader::make_room(std::size_t size) {
+    if (size > sink_->capacity() && size > long_string) sink_->reserve(std::max(long_string_room, 2 * size));
 }
 
 }  // namespace skillhook

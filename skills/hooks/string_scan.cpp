@@ -153,17 +153,16 @@ constexpr std::uint8_t second_high_table[16] = {
 constexpr std::uint8_t third_byte_bound = 0xE0 - 0x80;
 constexpr std::uint8_t fourth_byte_bound = 0xF0 - 0x80;
 
-// Passes over plain bytes, whole UTF-8 sequences and, with `passes_escapes`,
-// escapes, 64 bytes at a time: `bits_of` and `masks_of` mark a block's bytes,
+// Passes over plain bytes, whole UTF-8 sequences and escapes, 64 bytes at a time: `bits_of` and `masks_of` mark a block's bytes,
 // `utf8_valid` validates a block that holds bytes not ASCII. A block where
 // the search stops, or where validation fails, and the last bytes, too few
 // for a block, are left to `pass_rest`, from the last character boundary
 // before them. Always inlined, so that in a caller compiled for AVX2 the AVX2
 // functions it is given are inlined too.
-template <bool passes_escapes, BlockBits (*bits_of)(const char*), BlockMasks (*masks_of)(const char*),
+template <BlockBits (*bits_of)(const char*), BlockMasks (*masks_of)(const char*),
           bool (*utf8_valid)(const char*, std::ptrdiff_t, std::ptrdiff_t), StringScan pass_rest>
 [[gnu::always_inline]] inline const char* pass_in_blocks(const char* begin, const char* end) {
-    constexpr StringScan rest = passes_escapes ? pass_plain_and_escapes<pass_rest> : pass_rest;
+    constexpr StringScan rest = pass_plain_and_escapes<pass_rest>;
     std::uint64_t escaped_first = 0;
     std::ptrdiff_t unfinished = 0;  // the last block's last bytes that begin a sequence it does not end
     for (; end - begin >= block_size; begin += block_size) {
@@ -171,7 +170,7 @@ template <bool passes_escapes, BlockBits (*bits_of)(const char*), BlockMasks (*m
         const std::uint64_t escaped_before = escaped_first;
         std::ptrdiff_t stop = block_size;
         if (bits.specials != 0 || escaped_first != 0) {
-            stop = passes_escapes ? pass_block(masks_of(begin), escaped_first) : std::countr_zero(bits.specials);
+            stop = pass_block(masks_of(begin), escaped_first);
             if (stop < 0) return begin + stop;
         }
         if ((unfinished != 0 || (bits.non_ascii & bytes_before(stop)) != 0) && !utf8_valid(begin, stop, unfinished))
@@ -344,12 +343,8 @@ __attribute__((target("avx2"))) bool avx2_utf8_valid(const char* block, std::ptr
     return _mm256_testz_si256(errors, errors) != 0;
 }
 
-__attribute__((target("avx2"))) const char* plain_avx2(const char* begin, const char* end) {
-    return pass_in_blocks<false, avx2_block_bits, avx2_masks, avx2_utf8_valid, pass_sequences<find_sse2>>(begin, end);
-}
-
 __attribute__((target("avx2"))) const char* pass_avx2(const char* begin, const char* end) {
-    return pass_in_blocks<true, avx2_block_bits, avx2_masks, avx2_utf8_valid, pass_sequences<find_sse2>>(begin, end);
+    return pass_in_blocks<avx2_block_bits, avx2_masks, avx2_utf8_valid, pass_sequences<find_sse2>>(begin, end);
 }
 
 // AVX2, and an operating system that saves the wide registers (OSXSAVE, and
@@ -369,11 +364,9 @@ __attribute__((target("xsave"))) bool cpu_runs_avx2() {
 
 // SSE2 has no table lookup: its blocks with bytes not ASCII are validated byte by byte.
 const StringScanPath all_paths[] = {
-    {"scalar", pass_sequences<find_bytes>, pass_plain_and_escapes<pass_sequences<find_bytes>>},
-    {"sse2",
-     pass_in_blocks<false, sse2_block_bits, sse2_masks, bytewise_utf8_valid, pass_sequences<find_sse2>>,
-     pass_in_blocks<true, sse2_block_bits, sse2_masks, bytewise_utf8_valid, pass_sequences<find_sse2>>},
-    {"avx2", plain_avx2, pass_avx2},
+    {"scalar", pass_plain_and_escapes<pass_sequences<find_bytes>>},
+    {"sse2", pass_in_blocks<sse2_block_bits, sse2_masks, bytewise_utf8_valid, pass_sequences<find_sse2>>},
+    {"avx2", pass_avx2},
 };
 
 std::span<const StringScanPath> paths_this_cpu_runs() {
@@ -474,16 +467,14 @@ bool neon_utf8_valid(const char* block, std::ptrdiff_t length, std::ptrdiff_t un
 }
 
 const StringScanPath all_paths[] = {
-    {"scalar", pass_sequences<find_bytes>, pass_plain_and_escapes<pass_sequences<find_bytes>>},
-    {"neon", pass_in_blocks<false, neon_block_bits, neon_masks, neon_utf8_valid, pass_sequences<find_neon>>,
-     pass_in_blocks<true, neon_block_bits, neon_masks, neon_utf8_valid, pass_sequences<find_neon>>},
+    {"scalar", pass_plain_and_escapes<pass_sequences<find_bytes>>},
+    {"neon", pass_in_blocks<neon_block_bits, neon_masks, neon_utf8_valid, pass_sequences<find_neon>>},
 };
 
 std::span<const StringScanPath> paths_this_cpu_runs() { return all_paths; }
 
 #else
-const StringScanPath all_paths[] = {
-    {"scalar", pass_sequences<find_bytes>, pass_plain_and_escapes<pass_sequences<find_bytes>>}};
+const StringScanPath all_paths[] = {{"scalar", pass_plain_and_escapes<pass_sequences<find_bytes>>}};
 
 std::span<const StringScanPath> paths_this_cpu_runs() { return all_paths; }
 #endif

@@ -16,11 +16,9 @@ using StringScan = const char* (*)(const char* begin, const char* end);
 struct StringScanPath {
     const char* name;
     // Passes over plain bytes: ASCII but a quotation mark, a backslash and a
-    // control character (below 0x20), and every well-formed UTF-8 sequence
-    // that ends before `end`. Stops at the first byte of anything else.
-    StringScan plain;
-    // Passes over plain bytes and whole two-byte escapes (\" \\ \/ \b \f \n
-    // \r \t) too: enough for a string that is only validated.
+    // control character (below 0x20); every well-formed UTF-8 sequence and
+    // every two-byte escape (\" \\ \/ \b \f \n \r \t) that ends before
+    // `end`. Stops at the first byte of anything else.
     StringScan plain_and_escapes;
 };
 
