@@ -13,6 +13,8 @@ constexpr std::string_view claude_preamble =
     R"("transcript_path":"/home/dev/.claude/projects/-home-dev-shop/3f0c9d7e-5b1a-4e8f-9c2d-7a6b5e4d3c21.jsonl",)"
     R"("cwd":"/home/dev/shop","permission_mode":"default","hook_event_name":"PostToolUse",)";
 
+}  // namespace
+
 // The text as a JSON string literal, escaped as agents' serialisers do.
 std::string json_string(std::string_view text) {
     std::string quoted;
@@ -39,6 +41,8 @@ std::string json_string(std::string_view text) {
     return quoted;
 }
 
+namespace {
+
 // A fixed pseudo-random sequence (the classic 32-bit LCG), the same everywhere.
 class Sequence {
 public:
@@ -50,6 +54,8 @@ public:
 private:
     std::uint32_t state_ = 20240611u;
 };
+
+}  // namespace
 
 // Source-like text: indented code with string literals, escapes, tabs and
 // comments that hold some multi-byte UTF-8, cut to exactly `size` bytes at a
@@ -114,6 +120,8 @@ std::string document_file(std::size_t size) {
     text.resize(end);
     return text;
 }
+
+namespace {
 
 // A Claude Code Read event whose response carries the file.
 std::string read_event_carrying(const std::string& content) {
