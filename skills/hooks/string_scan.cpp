@@ -153,12 +153,13 @@ constexpr std::uint8_t second_high_table[16] = {
 constexpr std::uint8_t third_byte_bound = 0xE0 - 0x80;
 constexpr std::uint8_t fourth_byte_bound = 0xF0 - 0x80;
 
-// Passes over plain bytes, whole UTF-8 sequences and escapes, 64 bytes at a time: `bits_of` and `masks_of` mark a block's bytes,
-// `utf8_valid` validates a block that holds bytes not ASCII. A block where
-// the search stops, or where validation fails, and the last bytes, too few
-// for a block, are left to `pass_rest`, from the last character boundary
-// before them. Always inlined, so that in a caller compiled for AVX2 the AVX2
-// functions it is given are inlined too.
+// Passes over plain bytes, whole UTF-8 sequences and escapes, 64 bytes at a
+// time: `bits_of` and `masks_of` mark a block's bytes, `utf8_valid`
+// validates a block that holds bytes not ASCII. A block that fails
+// validation, and the last bytes, too few for a block, are left to
+// `pass_rest`, from the last character boundary before them. Always inlined,
+// so that in a caller compiled for AVX2 the AVX2 functions it is given are
+// inlined too.
 template <BlockBits (*bits_of)(const char*), BlockMasks (*masks_of)(const char*),
           bool (*utf8_valid)(const char*, std::ptrdiff_t, std::ptrdiff_t), StringScan pass_rest>
 [[gnu::always_inline]] inline const char* pass_in_blocks(const char* begin, const char* end) {
@@ -362,7 +363,6 @@ __attribute__((target("xsave"))) bool cpu_runs_avx2() {
     return (ebx & bit_AVX2) != 0;
 }
 
-// SSE2 has no table lookup: its blocks with bytes not ASCII are validated byte by byte.
 const StringScanPath all_paths[] = {
     {"scalar", pass_plain_and_escapes<pass_sequences<find_bytes>>},
     {"sse2", pass_in_blocks<sse2_block_bits, sse2_masks, bytewise_utf8_valid, pass_sequences<find_sse2>>},
