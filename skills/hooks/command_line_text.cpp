@@ -77,7 +77,7 @@ unsigned char may_begin_whitespace(char c) {
                                       static_cast<unsigned char>(byte - 0xE1) <= 0xE3 - 0xE1);
 }
 
-constexpr std::size_t chunk_size = 32;
+constexpr std::size_t chunk_size = 64;
 
 // Whether any byte of a chunk may begin whitespace. No early exit, so that
 // compilers turn the loop into a few vector instructions.
