@@ -1,10 +1,10 @@
 #include "json_string.hpp"
 
+#include "platform.hpp"
 #include "utf8_sequences.hpp"
 
 #include <algorithm>
 #include <cstddef>
-#include <cstring>
 
 namespace skillhook {
 namespace {
@@ -19,6 +19,9 @@ bool is_trailing_surrogate(unsigned unit) { return unit >= 0xDC00 && unit <= 0xD
 // costs microseconds.
 constexpr std::size_t long_string_room = std::size_t{64} << 20;
 constexpr std::size_t long_string = std::size_t{64} << 10;
+// The pages of that room are asked for this much at a time, ahead of the
+// string: one request costs less than a fault for each page.
+constexpr std::size_t prepared_step = std::size_t{256} << 10;
 
 // 16 for a byte that is no hexadecimal digit.
 unsigned hex_value(char c) {
@@ -26,21 +29,6 @@ unsigned hex_value(char c) {
     if (c >= 'a' && c <= 'f') return static_cast<unsigned>(c - 'a' + 10);
     if (c >= 'A' && c <= 'F') return static_cast<unsigned>(c - 'A' + 10);
     return 16;
-}
-
-// What a two-byte escape decodes as, by the byte after its backslash; NUL for none.
-char two_byte_escape_value(char c) {
-    switch (c) {
-        case '"':
-        case '\\':
-        case '/': return c;
-        case 'b': return '\b';
-        case 'f': return '\f';
-        case 'n': return '\n';
-        case 'r': return '\r';
-        case 't': return '\t';
-        default: return '\0';
-    }
 }
 
 }  // namespace
@@ -52,6 +40,7 @@ void JsonStringReader::begin(std::string* sink, std::size_t limit) {
     status_ = Status::open;
     part_ = Part::plain;
     pending_surrogate_ = 0;
+    prepared_ = 0;
 }
 
 const char* JsonStringReader::read(const char* next, const char* end) {
@@ -211,15 +200,7 @@ void JsonStringReader::emit_run(const char* begin, const char* end) {
     const std::size_t kept = sink_->size();
     make_room(kept + static_cast<std::size_t>(end - begin));
     sink_->resize(kept + static_cast<std::size_t>(end - begin));
-    char* out = sink_->data() + kept;
-    while (begin != end) {
-        const void* const found = std::memchr(begin, '\\', static_cast<std::size_t>(end - begin));
-        const char* const backslash = found == nullptr ? end : static_cast<const char*>(found);
-        out = std::copy(begin, backslash, out);
-        if (backslash == end) break;
-        *out++ = two_byte_escape_value(backslash[1]);
-        begin = backslash + 2;
-    }
+    char* const out = scan_.decode_plain_and_escapes(begin, end, sink_->data() + kept);
     sink_->resize(static_cast<std::size_t>(out - sink_->data()));
     if (sink_->size() > limit_) {
         sink_->resize(kept);
@@ -229,7 +210,13 @@ void JsonStringReader::emit_run(const char* begin, const char* end) {
 }
 
 void JsonStringReader::make_room(std::size_t size) {
-    if (size > sink_->capacity() && size > long_string) sink_->reserve(std::max(long_string_room, 2 * size));
+    if (size > sink_->capacity() && size > long_string) {
+        sink_->reserve(std::max(long_string_room, 2 * size));
+        prepared_ = 0;
+    }
+    if (size <= prepared_ || sink_->capacity() < long_string_room) return;
+    prepared_ = std::min(sink_->capacity(), size + prepared_step);
+    platform::prepare_for_writing({sink_->data() + sink_->size(), prepared_ - sink_->size()});
 }
 
 }  // namespace skillhook

@@ -3,9 +3,11 @@
 #include "utf8_sequences.hpp"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #if defined(__x86_64__)
 #include <cpuid.h>
@@ -24,8 +26,17 @@ bool is_plain_ascii(char c) {
 
 bool is_ascii(char c) { return static_cast<unsigned char>(c) < 0x80; }
 
-// What may follow a backslash in a two-byte escape.
+// What may follow a backslash in a two-byte escape, and what each escape decodes as.
 constexpr char escapable_bytes[] = {'"', '\\', '/', 'b', 'f', 'n', 'r', 't'};
+constexpr char escaped_values[] = {'"', '\\', '/', '\b', '\f', '\n', '\r', '\t'};
+
+// The same by the byte after the backslash, one look-up for the decoding loops.
+constexpr auto escape_values_by_byte = [] {
+    std::array<char, 256> values{};
+    for (std::size_t i = 0; i < std::size(escapable_bytes); ++i)
+        values[static_cast<unsigned char>(escapable_bytes[i])] = escaped_values[i];
+    return values;
+}();
 
 bool is_two_byte_escape(char c) { return std::ranges::find(escapable_bytes, c) != std::end(escapable_bytes); }
 
@@ -55,6 +66,15 @@ const char* pass_plain_and_escapes(const char* begin, const char* end) {
         if (end - begin < 2 || *begin != '\\' || !is_two_byte_escape(begin[1])) return begin;
         begin += 2;
     }
+}
+
+// Decoding a run the scan passed over, one byte at a time.
+char* decode_bytes(const char* begin, const char* end, char* out) {
+    while (begin != end) {
+        const char c = *begin++;
+        *out++ = c == '\\' ? two_byte_escape_value(*begin++) : c;
+    }
+    return out;
 }
 
 constexpr std::ptrdiff_t block_size = 64;
@@ -110,6 +130,37 @@ std::ptrdiff_t pass_block(const BlockMasks& masks, std::uint64_t& escaped_first)
 // The bits of the bytes before offset `stop` of a block.
 std::uint64_t bytes_before(std::ptrdiff_t stop) {
     return stop == block_size ? ~std::uint64_t{0} : (std::uint64_t{1} << stop) - 1;
+}
+
+// Copies `count` bytes, 16 at a time: up to 15 more are written past them,
+// for the bytes that follow to overwrite.
+char* copy_by_sixteen(const char* from, std::ptrdiff_t count, char* out) {
+    for (std::ptrdiff_t done = 0; done < count; done += 16) std::memcpy(out + done, from + done, 16);
+    return out + count;
+}
+
+// Decoding a run the scan passed over 64 bytes at a time, its escapes found
+// in the block's mask of backslashes (`backslashes_of`) rather than by one
+// search each: the bytes between two escapes are copied 16 at a time. The
+// output never gets ahead of the input, and the blocks stop 16 bytes before
+// the run's end, so every read and write stays within the run and its room.
+template <std::uint64_t (*backslashes_of)(const char*)>
+char* decode_in_blocks(const char* begin, const char* end, char* out) {
+    std::ptrdiff_t escaped_first = 0;  // the block's first byte belongs to an escape before it
+    for (; end - begin >= block_size + 16; begin += block_size) {
+        std::uint64_t backslashes = backslashes_of(begin) & ~static_cast<std::uint64_t>(escaped_first);
+        std::ptrdiff_t next = escaped_first;
+        while (backslashes != 0) {
+            const int at = std::countr_zero(backslashes);
+            out = copy_by_sixteen(begin + next, at - next, out);
+            *out++ = two_byte_escape_value(begin[at + 1]);
+            next = at + 2;
+            backslashes &= ~(std::uint64_t{3} << at);  // this backslash and the byte it escapes
+        }
+        escaped_first = next > block_size ? 1 : 0;
+        if (next < block_size) out = copy_by_sixteen(begin + next, block_size - next, out);
+    }
+    return decode_bytes(begin + escaped_first, end, out);
 }
 
 // Vector validation compares every byte with the one, two and three before
@@ -230,6 +281,13 @@ const char* find_sse2(const char* begin, const char* end) {
             mask != 0)
             return begin + std::countr_zero(mask);
     return find_bytes(begin, end);
+}
+
+std::uint64_t sse2_backslashes(const char* block) {
+    std::uint64_t bits = 0;
+    for (int part = 0; part < 4; ++part)
+        bits |= sse2_bits(_mm_cmpeq_epi8(sse2_load(block + 16 * part), _mm_set1_epi8('\\')), part);
+    return bits;
 }
 
 BlockBits sse2_block_bits(const char* block) {
@@ -364,9 +422,10 @@ __attribute__((target("xsave"))) bool cpu_runs_avx2() {
 }
 
 const StringScanPath all_paths[] = {
-    {"scalar", pass_plain_and_escapes<pass_sequences<find_bytes>>},
-    {"sse2", pass_in_blocks<sse2_block_bits, sse2_masks, bytewise_utf8_valid, pass_sequences<find_sse2>>},
-    {"avx2", pass_avx2},
+    {"scalar", pass_plain_and_escapes<pass_sequences<find_bytes>>, decode_bytes},
+    {"sse2", pass_in_blocks<sse2_block_bits, sse2_masks, bytewise_utf8_valid, pass_sequences<find_sse2>>,
+     decode_in_blocks<sse2_backslashes>},
+    {"avx2", pass_avx2, decode_in_blocks<sse2_backslashes>},
 };
 
 std::span<const StringScanPath> paths_this_cpu_runs() {
@@ -408,6 +467,12 @@ std::uint64_t neon_bits(const uint8x16_t (&marked)[4]) {
     const uint8x16_t second = vpaddq_u8(vandq_u8(marked[2], place), vandq_u8(marked[3], place));
     const uint8x16_t quarters = vpaddq_u8(first, second);
     return vgetq_lane_u64(vreinterpretq_u64_u8(vpaddq_u8(quarters, quarters)), 0);
+}
+
+std::uint64_t neon_backslashes(const char* block) {
+    uint8x16_t backslashes[4];
+    for (int part = 0; part < 4; ++part) backslashes[part] = vceqq_u8(neon_load(block + 16 * part), vdupq_n_u8('\\'));
+    return neon_bits(backslashes);
 }
 
 BlockBits neon_block_bits(const char* block) {
@@ -467,19 +532,22 @@ bool neon_utf8_valid(const char* block, std::ptrdiff_t length, std::ptrdiff_t un
 }
 
 const StringScanPath all_paths[] = {
-    {"scalar", pass_plain_and_escapes<pass_sequences<find_bytes>>},
-    {"neon", pass_in_blocks<neon_block_bits, neon_masks, neon_utf8_valid, pass_sequences<find_neon>>},
+    {"scalar", pass_plain_and_escapes<pass_sequences<find_bytes>>, decode_bytes},
+    {"neon", pass_in_blocks<neon_block_bits, neon_masks, neon_utf8_valid, pass_sequences<find_neon>>,
+     decode_in_blocks<neon_backslashes>},
 };
 
 std::span<const StringScanPath> paths_this_cpu_runs() { return all_paths; }
 
 #else
-const StringScanPath all_paths[] = {{"scalar", pass_plain_and_escapes<pass_sequences<find_bytes>>}};
+const StringScanPath all_paths[] = {{"scalar", pass_plain_and_escapes<pass_sequences<find_bytes>>, decode_bytes}};
 
 std::span<const StringScanPath> paths_this_cpu_runs() { return all_paths; }
 #endif
 
 }  // namespace
+
+char two_byte_escape_value(char c) { return escape_values_by_byte[static_cast<unsigned char>(c)]; }
 
 std::span<const StringScanPath> string_scan_paths() {
     static const std::span<const StringScanPath> paths = paths_this_cpu_runs();

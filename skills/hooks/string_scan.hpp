@@ -12,6 +12,9 @@ namespace skillhook {
 // Each returns the first byte in [begin, end) that it does not pass over,
 // `end` when there is none.
 using StringScan = const char* (*)(const char* begin, const char* end);
+// Writes the decoded bytes of [begin, end) to `out`, which has room for as
+// many; returns the end of what it wrote.
+using StringDecode = char* (*)(const char* begin, const char* end, char* out);
 
 struct StringScanPath {
     const char* name;
@@ -20,7 +23,12 @@ struct StringScanPath {
     // every two-byte escape (\" \\ \/ \b \f \n \r \t) that ends before
     // `end`. Stops at the first byte of anything else.
     StringScan plain_and_escapes;
+    // Decodes what plain_and_escapes passed over: each escape as its one byte.
+    StringDecode decode_plain_and_escapes;
 };
+
+// What a two-byte escape decodes as, by the byte after its backslash; NUL for none.
+char two_byte_escape_value(char c);
 
 // The paths this CPU runs: byte by byte first, which every platform has,
 // then the vector ones, the fastest last.

@@ -7,6 +7,7 @@
 
 #include <climits>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +16,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/mman.h>
 #include <sys/select.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -118,6 +120,21 @@ void read_standard_input(std::span<char> buffer, const std::function<void(std::s
         }
         consume({buffer.data(), static_cast<std::size_t>(count)});
     }
+}
+
+void prepare_for_writing(std::span<char> memory) noexcept {
+#if defined(MADV_POPULATE_WRITE)
+    const long page = ::sysconf(_SC_PAGESIZE);
+    if (page <= 0 || memory.empty()) return;
+    const auto page_size = static_cast<std::uintptr_t>(page);
+    const std::uintptr_t first = reinterpret_cast<std::uintptr_t>(memory.data()) / page_size * page_size;
+    const std::uintptr_t last = reinterpret_cast<std::uintptr_t>(memory.data() + memory.size());
+    // Refused (Linux before 5.14 knows no such advice, or memory is short):
+    // the pages are backed as they are written.
+    if (::madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE) == -1) return;
+#else
+    static_cast<void>(memory);  // no such request here: the pages are backed as they are written
+#endif
 }
 
 std::string own_executable_path() {

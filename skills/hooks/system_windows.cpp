@@ -189,6 +189,10 @@ void read_standard_input(std::span<char> buffer, const std::function<void(std::s
     }
 }
 
+// Windows has no request that backs fresh pages at once without writing
+// them: they are backed as they are written.
+void prepare_for_writing(std::span<char>) noexcept {}
+
 std::string own_executable_path() {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
