@@ -17,11 +17,13 @@ bool is_trailing_surrogate(unsigned unit) { return unit >= 0xDC00 && unit <= 0xD
 // address space only, while growing by doubling would copy every byte into
 // fresh pages once more at each step: on a virtual machine, each fresh page
 // costs microseconds.
-constexpr std::size_t long_string_room = std::size_t{64} << 20;
+// Less what the allocator adds (C libraries keep 16 bytes before a block and
+// round its mapping up to whole pages), so that the mapping is 64 MiB, a
+// whole number of large pages, which Linux places on a large page's boundary.
+constexpr std::size_t long_string_room = (std::size_t{64} << 20) - 64;
 constexpr std::size_t long_string = std::size_t{64} << 10;
-// The pages of that room are asked for this much at a time, ahead of the
-// string: one request costs less than a fault for each page.
-constexpr std::size_t prepared_step = std::size_t{256} << 10;
+// From this size on, large pages cost less than the small pages still to come.
+constexpr std::size_t large_string = std::size_t{256} << 10;
 
 // 16 for a byte that is no hexadecimal digit.
 unsigned hex_value(char c) {
@@ -40,7 +42,7 @@ void JsonStringReader::begin(std::string* sink, std::size_t limit) {
     status_ = Status::open;
     part_ = Part::plain;
     pending_surrogate_ = 0;
-    prepared_ = 0;
+    large_pages_asked_ = false;
 }
 
 const char* JsonStringReader::read(const char* next, const char* end) {
@@ -212,11 +214,11 @@ void JsonStringReader::emit_run(const char* begin, const char* end) {
 void JsonStringReader::make_room(std::size_t size) {
     if (size > sink_->capacity() && size > long_string) {
         sink_->reserve(std::max(long_string_room, 2 * size));
-        prepared_ = 0;
+        large_pages_asked_ = false;
     }
-    if (size <= prepared_ || sink_->capacity() < long_string_room) return;
-    prepared_ = std::min(sink_->capacity(), size + prepared_step);
-    platform::prepare_for_writing({sink_->data() + sink_->size(), prepared_ - sink_->size()});
+    if (large_pages_asked_ || size <= large_string || sink_->capacity() < long_string_room) return;
+    platform::prefer_large_pages({sink_->data(), sink_->capacity()}, sink_->size());
+    large_pages_asked_ = true;
 }
 
 }  // namespace skillhook

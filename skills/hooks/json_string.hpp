@@ -55,7 +55,7 @@ private:
     unsigned utf8_left_ = 0;          // continuation bytes still to come
     unsigned char utf8_low_ = 0;      // the range of the next one
     unsigned char utf8_high_ = 0;
-    std::size_t prepared_ = 0;        // the sink's pages up to here were asked for (make_room)
+    bool large_pages_asked_ = false;  // for the sink's room (make_room)
 };
 
 }  // namespace skillhook
