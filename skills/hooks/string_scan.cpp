@@ -132,10 +132,14 @@ std::uint64_t bytes_before(std::ptrdiff_t stop) {
     return stop == block_size ? ~std::uint64_t{0} : (std::uint64_t{1} << stop) - 1;
 }
 
-// Copies `count` bytes, 16 at a time: up to 15 more are written past them,
-// for the bytes that follow to overwrite.
+// Copies `count` bytes, 16 at a time and at least 16: up to 16 more are
+// read and written past them, for the bytes that follow to overwrite.
 char* copy_by_sixteen(const char* from, std::ptrdiff_t count, char* out) {
-    for (std::ptrdiff_t done = 0; done < count; done += 16) std::memcpy(out + done, from + done, 16);
+    std::ptrdiff_t done = 0;
+    do {
+        std::memcpy(out + done, from + done, 16);
+        done += 16;
+    } while (done < count);
     return out + count;
 }
 
@@ -151,7 +155,7 @@ char* decode_in_blocks(const char* begin, const char* end, char* out) {
         std::uint64_t backslashes = backslashes_of(begin) & ~static_cast<std::uint64_t>(escaped_first);
         std::ptrdiff_t next = escaped_first;
         while (backslashes != 0) {
-            const int at = std::countr_zero(backslashes);
+            const std::ptrdiff_t at = std::countr_zero(backslashes);
             out = copy_by_sixteen(begin + next, at - next, out);
             *out++ = two_byte_escape_value(begin[at + 1]);
             next = at + 2;
