@@ -1,6 +1,5 @@
 #include "json_string.hpp"
 
-#include "platform.hpp"
 #include "utf8_sequences.hpp"
 
 #include <algorithm>
@@ -17,13 +16,8 @@ bool is_trailing_surrogate(unsigned unit) { return unit >= 0xDC00 && unit <= 0xD
 // address space only, while growing by doubling would copy every byte into
 // fresh pages once more at each step: on a virtual machine, each fresh page
 // costs microseconds.
-// Less what the allocator adds (C libraries keep 16 bytes before a block and
-// round its mapping up to whole pages), so that the mapping is 64 MiB, a
-// whole number of large pages, which Linux places on a large page's boundary.
-constexpr std::size_t long_string_room = (std::size_t{64} << 20) - 64;
+constexpr std::size_t long_string_room = std::size_t{64} << 20;
 constexpr std::size_t long_string = std::size_t{64} << 10;
-// From this size on, large pages cost less than the small pages still to come.
-constexpr std::size_t large_string = std::size_t{256} << 10;
 
 // 16 for a byte that is no hexadecimal digit.
 unsigned hex_value(char c) {
@@ -42,7 +36,6 @@ void JsonStringReader::begin(std::string* sink, std::size_t limit) {
     status_ = Status::open;
     part_ = Part::plain;
     pending_surrogate_ = 0;
-    large_pages_asked_ = false;
 }
 
 const char* JsonStringReader::read(const char* next, const char* end) {
@@ -212,13 +205,7 @@ void JsonStringReader::emit_run(const char* begin, const char* end) {
 }
 
 void JsonStringReader::make_room(std::size_t size) {
-    if (size > sink_->capacity() && size > long_string) {
-        sink_->reserve(std::max(long_string_room, 2 * size));
-        large_pages_asked_ = false;
-    }
-    if (large_pages_asked_ || size <= large_string || sink_->capacity() < long_string_room) return;
-    platform::prefer_large_pages({sink_->data(), sink_->capacity()}, sink_->size());
-    large_pages_asked_ = true;
+    if (size > sink_->capacity() && size > long_string) sink_->reserve(std::max(long_string_room, 2 * size));
 }
 
 }  // namespace skillhook

@@ -55,7 +55,6 @@ private:
     unsigned utf8_left_ = 0;          // continuation bytes still to come
     unsigned char utf8_low_ = 0;      // the range of the next one
     unsigned char utf8_high_ = 0;
-    bool large_pages_asked_ = false;  // for the sink's room (make_room)
 };
 
 }  // namespace skillhook

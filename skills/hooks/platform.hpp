@@ -27,13 +27,6 @@ namespace skillhook::platform {
 // hands each piece to `consume` as it arrives: memory does not grow with the input.
 void read_standard_input(std::span<char> buffer, const std::function<void(std::string_view)>& consume);
 
-// Asks the system to back `room` with large pages as it is written (2 MiB
-// on x86-64 Linux, a few dozen small pages' cost each), and the large pages
-// that hold its first `written` bytes at once, keeping those bytes. A
-// request only: where the system refuses it (before Linux 6.1, large pages
-// turned off, room not placed on a large page's boundary), pages stay small.
-void prefer_large_pages(std::span<char> room, std::size_t written) noexcept;
-
 // The path the running executable was started with, made absolute; symbolic
 // links are not resolved.
 std::string own_executable_path();

@@ -7,7 +7,6 @@
 
 #include <climits>
 #include <csignal>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,10 +15,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
-#include <sys/mman.h>
-#if defined(__linux__)
-#include <linux/mman.h>  // MADV_COLLAPSE, which the C library may not define yet
-#endif
 #include <sys/select.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -123,28 +118,6 @@ void read_standard_input(std::span<char> buffer, const std::function<void(std::s
         }
         consume({buffer.data(), static_cast<std::size_t>(count)});
     }
-}
-
-void prefer_large_pages(std::span<char> room, std::size_t written) noexcept {
-#if defined(MADV_HUGEPAGE) && defined(MADV_COLLAPSE)
-    constexpr std::uintptr_t large_page = std::uintptr_t{2} << 20;  // x86-64, and ARM with 4 KiB pages
-    const long page = ::sysconf(_SC_PAGESIZE);
-    if (page <= 0 || room.empty()) return;
-    const auto page_size = static_cast<std::uintptr_t>(page);
-    const auto start = reinterpret_cast<std::uintptr_t>(room.data());
-    const std::uintptr_t first_page = start / page_size * page_size;
-    // From the large page that holds the first byte; what the allocator keeps
-    // before the room shares it and is kept as it is.
-    const std::uintptr_t first_large_page = start / large_page * large_page;
-    const std::uintptr_t written_end = (start + written + large_page - 1) / large_page * large_page;
-    // Refused: the pages stay small.
-    if (::madvise(reinterpret_cast<void*>(first_page), start + room.size() - first_page, MADV_HUGEPAGE) == -1) return;
-    if (::madvise(reinterpret_cast<void*>(first_large_page), written_end - first_large_page, MADV_COLLAPSE) == -1)
-        return;
-#else
-    static_cast<void>(room);  // no such request here: the pages stay small
-    static_cast<void>(written);
-#endif
 }
 
 std::string own_executable_path() {

@@ -189,9 +189,6 @@ void read_standard_input(std::span<char> buffer, const std::function<void(std::s
     }
 }
 
-// Large pages on Windows need a privilege a user rarely holds: pages stay small.
-void prefer_large_pages(std::span<char>, std::size_t) noexcept {}
-
 std::string own_executable_path() {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
