@@ -13,6 +13,8 @@ constexpr std::string_view claude_preamble =
     R"("transcript_path":"/home/dev/.claude/projects/-home-dev-shop/3f0c9d7e-5b1a-4e8f-9c2d-7a6b5e4d3c21.jsonl",)"
     R"("cwd":"/home/dev/shop","permission_mode":"default","hook_event_name":"PostToolUse",)";
 
+}  // namespace
+
 // The text as a JSON string literal, escaped as agents' serialisers do.
 std::string json_string(std::string_view text) {
     std::string quoted;
@@ -39,6 +41,8 @@ std::string json_string(std::string_view text) {
     return quoted;
 }
 
+namespace {
+
 // A fixed pseudo-random sequence (the classic 32-bit LCG), the same everywhere.
 class Sequence {
 public:
@@ -50,6 +54,8 @@ public:
 private:
     std::uint32_t state_ = 20240611u;
 };
+
+}  // namespace
 
 // Source-like text: indented code with string literals, escapes, tabs and
 // comments that hold some multi-byte UTF-8, cut to exactly `size` bytes at a
@@ -86,6 +92,36 @@ std::string source_file(std::size_t size) {
     text.resize(end);
     return text;
 }
+
+// Prose in Chinese and Japanese, one sentence a line, cut to exactly `size`
+// bytes at a character boundary.
+std::string document_file(std::size_t size) {
+    static constexpr std::string_view phrases[] = {
+        "\xE6\x95\xB0\xE6\x8D\xAE\xE9\x9B\x86",              // 数据集
+        "\xE7\x9A\x84\xE6\x9F\xA5\xE8\xAF\xA2\xE7\xBB\x93\xE6\x9E\x9C",  // 的查询结果
+        "\xE3\x81\xAF\xE6\xAF\x8E\xE6\x97\xA5",              // は毎日
+        "\xE6\x9B\xB4\xE6\x96\xB0\xE3\x81\x95\xE3\x82\x8C\xE3\x81\xBE\xE3\x81\x99",  // 更新されます
+        "\xE3\x80\x81",                                        // 、
+        "\xE8\xA1\xA8\xE6\xA0\xBC",                              // 表格
+        "\xE5\x9C\xB0\xE5\x8C\xBA\xE5\x88\xAB",                // 地区别
+        "\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF",                // データ
+        "\xE6\xB3\xA8\xE6\x84\x8F",                              // 注意
+    };
+    Sequence random;
+    std::string text;
+    text.reserve(size + 64);
+    while (text.size() < size) {
+        const std::uint32_t phrase_count = 4 + random.next(12);
+        for (std::uint32_t p = 0; p < phrase_count; ++p) text += phrases[random.next(std::size(phrases))];
+        text += "\xE3\x80\x82\n";  // 。
+    }
+    std::size_t end = size;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    text.resize(end);
+    return text;
+}
+
+namespace {
 
 // A Claude Code Read event whose response carries the file.
 std::string read_event_carrying(const std::string& content) {
@@ -136,6 +172,35 @@ std::string read_event_without_escapes(std::size_t file_bytes) {
     return read_event_carrying(content);
 }
 
+std::string document_event(std::size_t file_bytes) { return read_event_carrying(document_file(file_bytes)); }
+
+std::string heredoc_event(std::size_t file_bytes) {
+    const std::string command = "cat > src/generated_tables.cpp <<'EOF'\n" + source_file(file_bytes) + "EOF";
+    return "{" + std::string(claude_preamble) + R"("tool_name":"Bash","tool_input":{"command":)" +
+           json_string(command) + R"(,"description":"Write the generated tables"},)"
+           R"("tool_response":{"stdout":"","stderr":"","interrupted":false,"isImage":false}})";
+}
+
+std::string prompt_event(std::size_t log_bytes) {
+    static constexpr std::string_view lines[] = {
+        "[ 42%] Building CXX object src/CMakeFiles/shop.dir/cart.cpp.o\n",
+        "/home/dev/shop/src/cart.cpp:118:23: warning: unused variable 'total' [-Wunused-variable]\n",
+        "  118 |     const double total = price * count;\n",
+        "      |                  ^~~~~\n",
+        "$ make -j8 2>&1 | tee build.log\n",
+        "ld: error: undefined symbol: shop::Cart::checkout(shop::Payment const&)\n",
+        ">>> referenced by main.cpp:57 (src/main.cpp:57)\n",
+    };
+    Sequence random;
+    std::string prompt = "The build fails after my last change; here is the log:\n\n";
+    while (prompt.size() < log_bytes) prompt += lines[random.next(std::size(lines))];
+    prompt += "\nWhy does the linker not find checkout?";
+    return R"({"session_id":"0198a3c4-7e21-7b90-a1f2-3c4d5e6f7a8b","turn_id":"0198a3c4-7e22-7c01-b2a3-4d5e6f7a8b9c",)"
+           R"("transcript_path":"/home/dev/.codex/sessions/2025/06/11/rollout-0198a3c4.jsonl",)"
+           R"("cwd":"/home/dev/shop","hook_event_name":"UserPromptSubmit","model":"gpt-5-codex","prompt":)" +
+           json_string(prompt) + "}";
+}
+
 std::vector<SampleEvent> sample_events() {
     return {
         {"edit-small", edit_event()},
@@ -145,6 +210,11 @@ std::vector<SampleEvent> sample_events() {
         {"read-1m", read_event(1'300'000)},
         {"read-20m", read_event(20 * 1024 * 1024)},
         {"read-40m", read_event(40 * 1024 * 1024)},  // twice the above: the cost per megabyte is flat
+        {"read-cjk-1m", document_event(1024 * 1024)},
+        {"read-cjk-20m", document_event(20 * 1024 * 1024)},
+        {"bash-heredoc-128k", heredoc_event(128 * 1024)},
+        {"bash-heredoc-1m", heredoc_event(1024 * 1024)},
+        {"prompt-log-1m", prompt_event(1024 * 1024)},
     };
 }
 

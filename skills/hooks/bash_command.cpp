@@ -17,6 +17,14 @@ constexpr std::array<ToolSkill, 4> _BASH_TOLVEX_TO_SKILL = {{
 namespace {
 
 constexpr std::u32string_view tool_program_name = U"tolvex";
+constexpr std::string_view tool_letters = "tolvex";
+
+// Only A to Z and the Kelvin sign lower-case onto another character (k), so
+// a character lower-cases onto a letter of the name only when it is that
+// letter in either case: the name can stand only where its six ASCII
+// letters stand in a row.
+static_assert(tool_letters.find('k') == std::string_view::npos);
+static_assert(std::ranges::all_of(tool_letters, [](char c) { return c >= 'a' && c <= 'z'; }));
 
 constexpr bool is_lower_case_ascii(std::string_view text) {
     return std::ranges::all_of(text, [](char c) { return static_cast<unsigned char>(c) < 0x80 && (c < 'A' || c > 'Z'); });
@@ -60,6 +68,49 @@ bool names_the_tool(std::string_view program) {
     return false;
 }
 
+constexpr std::size_t chunk_size = 64;
+
+// 1 when the byte is the letter in either case. A byte, not a bool: compilers vectorise byte arithmetic.
+unsigned char is_letter_in_either_case(char c, char lower) {
+    return static_cast<unsigned char>((static_cast<unsigned char>(c) | 0x20) == lower);
+}
+
+// Whether the first and the last letter of the tool's name, in any case,
+// stand where the name would at any of a chunk's positions (the five bytes
+// after it are read too): a cheap sieve that lets few chunks through in
+// ordinary text. No early exit, so that compilers turn the loop into a few
+// vector instructions.
+bool chunk_may_hold_tool_letters(const char* chunk) {
+    unsigned char any = 0;
+    for (std::size_t i = 0; i < chunk_size; ++i)
+        any |= static_cast<unsigned char>(is_letter_in_either_case(chunk[i], tool_letters.front()) &
+                                          is_letter_in_either_case(chunk[i + tool_letters.size() - 1], tool_letters.back()));
+    return any != 0;
+}
+
+bool tool_letters_at(std::string_view line, std::size_t position) {
+    for (std::size_t k = 0; k < tool_letters.size(); ++k)
+        if (is_letter_in_either_case(line[position + k], tool_letters[k]) == 0) return false;
+    return true;
+}
+
+// The first position at or after `from` where the letters of the tool's name
+// stand in a row, in any case; npos when there is none.
+std::size_t find_tool_letters(std::string_view line, std::size_t from) {
+    const std::size_t tail = tool_letters.size() - 1;
+    std::size_t position = from;
+    while (position + tail < line.size()) {
+        if (line.size() - position >= chunk_size + tail && !chunk_may_hold_tool_letters(line.data() + position)) {
+            position += chunk_size;
+            continue;
+        }
+        const std::size_t stop = std::min(line.size() - tail, position + chunk_size);
+        for (; position < stop; ++position)
+            if (tool_letters_at(line, position)) return position;
+    }
+    return std::string_view::npos;
+}
+
 // The word lower-cased, or nothing when it cannot equal a key.
 std::optional<std::string> subcommand_key(std::string_view word) {
     std::string key;
@@ -85,12 +136,17 @@ std::optional<std::string> skill_of_subcommand(std::string_view word) {
 
 std::optional<std::string> _resolve_bash_tolvex_command(std::string_view command) {
     const std::string_view line = unwrap_quoted(trim_whitespace(command));
-    // Only the first tool word counts, whatever follows it.
-    for (Word word = next_word(line, 0); !word.text.empty(); word = next_word(line, word.end)) {
-        if (!names_the_tool(program_name(word.text))) continue;
-        const Word subcommand = next_word(line, word.end);
-        if (subcommand.text.empty()) return std::nullopt;
-        return skill_of_subcommand(subcommand.text);
+    // Only the first tool word counts, whatever follows it, and only a word
+    // that holds the letters of its name can be one: the words are looked at
+    // only where the letters are.
+    for (std::size_t letters = find_tool_letters(line, 0); letters != std::string_view::npos;) {
+        const Word word = word_around(line, letters);
+        if (names_the_tool(program_name(word.text))) {
+            const Word subcommand = next_word(line, word.end);
+            if (subcommand.text.empty()) return std::nullopt;
+            return skill_of_subcommand(subcommand.text);
+        }
+        letters = find_tool_letters(line, word.end);
     }
     return std::nullopt;
 }

@@ -1,5 +1,7 @@
 #include "command_line_text.hpp"
 
+#include <algorithm>
+
 namespace skillhook {
 namespace {
 
@@ -59,34 +61,88 @@ char32_t lower_case(char32_t character) {
     return character;
 }
 
-std::string_view trim_whitespace(std::string_view text) {
-    std::size_t start = text.size();
-    std::size_t end = text.size();
-    for (std::size_t position = 0; position < text.size();) {
-        const TextCharacter character = character_at(text, position);
-        if (!is_whitespace(character.code_point)) {
-            if (start == text.size()) start = position;
-            end = position + character.size;
+std::size_t whitespace_size_at(std::string_view text, std::size_t position) {
+    const TextCharacter character = character_at(text, position);
+    return is_whitespace(character.code_point) ? character.size : 0;
+}
+
+namespace {
+
+// 1 for the ASCII whitespace and the first bytes of the other whitespace
+// characters (C2, E1, E2, E3). A byte, not a bool: compilers vectorise byte arithmetic.
+unsigned char may_begin_whitespace(char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return static_cast<unsigned char>(static_cast<unsigned char>(byte - 0x09) <= 0x0D - 0x09 ||
+                                      static_cast<unsigned char>(byte - 0x1C) <= 0x20 - 0x1C || byte == 0xC2 ||
+                                      static_cast<unsigned char>(byte - 0xE1) <= 0xE3 - 0xE1);
+}
+
+constexpr std::size_t chunk_size = 64;
+
+// Whether any byte of a chunk may begin whitespace. No early exit, so that
+// compilers turn the loop into a few vector instructions.
+bool chunk_may_hold_whitespace(const char* chunk) {
+    unsigned char any = 0;
+    for (std::size_t i = 0; i < chunk_size; ++i) any |= may_begin_whitespace(chunk[i]);
+    return any != 0;
+}
+
+// The size of the whitespace character that ends just before `end`, 0 for none.
+std::size_t whitespace_size_before(std::string_view text, std::size_t end) {
+    for (std::size_t size = 1; size <= 3 && size <= end; ++size)
+        if (whitespace_size_at(text, end - size) == size) return size;
+    return 0;
+}
+
+}  // namespace
+
+std::size_t find_whitespace(std::string_view text, std::size_t from) {
+    std::size_t position = from;
+    while (position < text.size()) {
+        if (text.size() - position >= chunk_size && !chunk_may_hold_whitespace(text.data() + position)) {
+            position += chunk_size;
+            continue;
         }
-        position += character.size;
+        const std::size_t stop = std::min(text.size(), position + chunk_size);
+        for (; position < stop; ++position)
+            if (may_begin_whitespace(text[position]) != 0 && whitespace_size_at(text, position) != 0)
+                return position;
+    }
+    return text.size();
+}
+
+std::string_view trim_whitespace(std::string_view text) {
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t size = whitespace_size_at(text, start);
+        if (size == 0) break;
+        start += size;
+    }
+    std::size_t end = text.size();
+    while (end > start) {
+        const std::size_t size = whitespace_size_before(text, end);
+        if (size == 0) break;
+        end -= size;
     }
     return text.substr(start, end - start);
 }
 
 Word next_word(std::string_view text, std::size_t from) {
-    std::size_t position = from;
-    while (position < text.size()) {
-        const TextCharacter character = character_at(text, position);
-        if (!is_whitespace(character.code_point)) break;
-        position += character.size;
+    std::size_t start = from;
+    while (start < text.size()) {
+        const std::size_t size = whitespace_size_at(text, start);
+        if (size == 0) break;
+        start += size;
     }
-    const std::size_t start = position;
-    while (position < text.size()) {
-        const TextCharacter character = character_at(text, position);
-        if (is_whitespace(character.code_point)) break;
-        position += character.size;
-    }
-    return {text.substr(start, position - start), position};
+    const std::size_t end = find_whitespace(text, start);
+    return {text.substr(start, end - start), end};
+}
+
+Word word_around(std::string_view text, std::size_t position) {
+    std::size_t start = position;
+    while (start > 0 && whitespace_size_before(text, start) == 0) --start;
+    const std::size_t end = find_whitespace(text, position);
+    return {text.substr(start, end - start), end};
 }
 
 }  // namespace skillhook

@@ -1,6 +1,11 @@
 // The characters of a shell command line as recognition reads them: UTF-8
 // decoding, whitespace, lower-casing and words. Everything works on views
 // into the original text and costs time linear in what it looks at.
+//
+// Whitespace is found without reading the text from its start: every
+// whitespace character begins with an ASCII byte or a first byte of a
+// sequence, and no character holds either but at its start, so a
+// whitespace character starts at the same places whichever way one comes.
 #pragma once
 
 #include <cstddef>
@@ -26,6 +31,13 @@ bool is_whitespace(char32_t character);
 // A to Z onto a to z and the Kelvin sign onto k; any other character is its own lower case.
 char32_t lower_case(char32_t character);
 
+// The size of the whitespace character that starts at `position`, 0 for none.
+std::size_t whitespace_size_at(std::string_view text, std::size_t position);
+
+// The first position at or after `from` where a whitespace character starts,
+// text.size() when there is none.
+std::size_t find_whitespace(std::string_view text, std::size_t from);
+
 // `text` without the whitespace at both ends.
 std::string_view trim_whitespace(std::string_view text);
 
@@ -37,5 +49,8 @@ struct Word {
 
 // The first word at or after `from`, which must be a character boundary.
 Word next_word(std::string_view text, std::size_t from);
+
+// The word that holds the byte at `position`, which must be no whitespace.
+Word word_around(std::string_view text, std::size_t position);
 
 }  // namespace skillhook

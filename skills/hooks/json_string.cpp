@@ -1,10 +1,23 @@
 #include "json_string.hpp"
 
+#include "utf8_sequences.hpp"
+
+#include <algorithm>
+#include <cstddef>
+
 namespace skillhook {
 namespace {
 
 bool is_leading_surrogate(unsigned unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool is_trailing_surrogate(unsigned unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+// A kept string that outgrows a piece of the text is given room for this
+// much at once. Memory the string never fills is never touched, so it costs
+// address space only, while growing by doubling would copy every byte into
+// fresh pages once more at each step: on a virtual machine, each fresh page
+// costs microseconds.
+constexpr std::size_t long_string_room = std::size_t{64} << 20;
+constexpr std::size_t long_string = std::size_t{64} << 10;
 
 // 16 for a byte that is no hexadecimal digit.
 unsigned hex_value(char c) {
@@ -12,26 +25,6 @@ unsigned hex_value(char c) {
     if (c >= 'a' && c <= 'f') return static_cast<unsigned>(c - 'a' + 10);
     if (c >= 'A' && c <= 'F') return static_cast<unsigned>(c - 'A' + 10);
     return 16;
-}
-
-// The well-formed sequences of Unicode's table 3-7 (no overlong form, no
-// surrogate, nothing beyond U+10FFFF), by their first byte: how many bytes
-// follow it, and the range of the first that follows; the rest lie in 80..BF.
-struct Utf8Lead {
-    unsigned continuations = 0;  // 0: no sequence begins with this byte
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-};
-
-Utf8Lead utf8_lead(unsigned char lead) {
-    if (lead >= 0xC2 && lead <= 0xDF) return {1};
-    if (lead == 0xE0) return {2, 0xA0};
-    if (lead == 0xED) return {2, 0x80, 0x9F};
-    if (lead >= 0xE1 && lead <= 0xEF) return {2};
-    if (lead == 0xF0) return {3, 0x90};
-    if (lead == 0xF4) return {3, 0x80, 0x8F};
-    if (lead >= 0xF1 && lead <= 0xF3) return {3};
-    return {0};
 }
 
 }  // namespace
@@ -50,10 +43,10 @@ const char* JsonStringReader::read(const char* next, const char* end) {
         bool valid = true;
         switch (part_) {
             case Part::plain: {
-                if (pending_surrogate_ != 0 && *next != '\\') emit_lone_surrogate();
-                // A string that nobody reads needs its escapes validated, not decoded.
-                const char* const stop = sink_ == nullptr ? scan_.plain_and_escapes(next, end) : scan_.plain(next, end);
-                emit(next, static_cast<std::size_t>(stop - next));
+                const char* const stop = scan_.plain_and_escapes(next, end);
+                // Anything but another escape's backslash leaves a leading surrogate alone.
+                if (pending_surrogate_ != 0 && (stop != next || *next != '\\')) emit_lone_surrogate();
+                emit_run(next, stop);
                 if (stop == end) return end;
                 if (*stop == '"') {
                     status_ = Status::closed;
@@ -81,33 +74,19 @@ const char* JsonStringReader::read(const char* next, const char* end) {
     return end;
 }
 
-// The common case at once: an escape or a UTF-8 sequence that lies whole in
-// this piece and is valid. Anything else (a piece that ends inside it, an
-// error) is read byte by byte.
+// The common case at once: a \u escape that lies whole in this piece and is
+// valid. Anything else (a piece that ends inside it, an error, a UTF-8
+// sequence the scan did not pass over) is read byte by byte.
 const char* JsonStringReader::whole_special(const char* special, const char* end) {
-    const auto left = static_cast<std::size_t>(end - special);
-    const auto lead = static_cast<unsigned char>(*special);
-    if (lead == '\\') {
-        if (left < 2) return nullptr;
-        if (special[1] != 'u') return escaped(special[1]) ? special + 2 : nullptr;
-        if (left < 6) return nullptr;
-        unsigned unit = 0;
-        for (std::size_t i = 2; i < 6; ++i) {
-            const unsigned digit = hex_value(special[i]);
-            if (digit == 16) return nullptr;
-            unit = unit * 16 + digit;
-        }
-        code_unit(unit);
-        return special + 6;
+    if (end - special < 6 || special[0] != '\\' || special[1] != 'u') return nullptr;
+    unsigned unit = 0;
+    for (int i = 2; i < 6; ++i) {
+        const unsigned digit = hex_value(special[i]);
+        if (digit == 16) return nullptr;
+        unit = unit * 16 + digit;
     }
-    const Utf8Lead sequence = utf8_lead(lead);
-    if (sequence.continuations == 0 || left <= sequence.continuations) return nullptr;
-    const auto first = static_cast<unsigned char>(special[1]);
-    if (first < sequence.low || first > sequence.high) return nullptr;
-    for (std::size_t i = 2; i <= sequence.continuations; ++i)
-        if ((static_cast<unsigned char>(special[i]) & 0xC0) != 0x80) return nullptr;
-    emit(special, sequence.continuations + 1);
-    return special + sequence.continuations + 1;
+    code_unit(unit);
+    return special + 6;
 }
 
 bool JsonStringReader::begin_utf8_sequence(unsigned char lead) {
@@ -131,23 +110,14 @@ bool JsonStringReader::continues_utf8_sequence(unsigned char byte) {
 }
 
 bool JsonStringReader::escaped(char c) {
-    char decoded = c;
-    switch (c) {
-        case '"':
-        case '\\':
-        case '/': break;
-        case 'b': decoded = '\b'; break;
-        case 'f': decoded = '\f'; break;
-        case 'n': decoded = '\n'; break;
-        case 'r': decoded = '\r'; break;
-        case 't': decoded = '\t'; break;
-        case 'u':
-            part_ = Part::unicode_escape;
-            escape_digits_ = 0;
-            escaped_unit_ = 0;
-            return true;
-        default: return false;
+    if (c == 'u') {
+        part_ = Part::unicode_escape;
+        escape_digits_ = 0;
+        escaped_unit_ = 0;
+        return true;
     }
+    const char decoded = two_byte_escape_value(c);
+    if (decoded == '\0') return false;
     if (pending_surrogate_ != 0) emit_lone_surrogate();
     emit(decoded);
     part_ = Part::plain;
@@ -213,7 +183,29 @@ void JsonStringReader::emit(const char* bytes, std::size_t count) {
         sink_ = nullptr;
         return;
     }
+    make_room(sink_->size() + count);
     sink_->append(bytes, count);
+}
+
+// A run the scan passed over: plain bytes, whole UTF-8 sequences and two-byte
+// escapes, decoded straight into the sink, which an escape's two bytes
+// decoding as one never outgrow.
+void JsonStringReader::emit_run(const char* begin, const char* end) {
+    if (sink_ == nullptr || begin == end) return;
+    const std::size_t kept = sink_->size();
+    make_room(kept + static_cast<std::size_t>(end - begin));
+    sink_->resize(kept + static_cast<std::size_t>(end - begin));
+    char* const out = scan_.decode_plain_and_escapes(begin, end, sink_->data() + kept);
+    sink_->resize(static_cast<std::size_t>(out - sink_->data()));
+    if (sink_->size() > limit_) {
+        sink_->resize(kept);
+        overflowed_ = true;
+        sink_ = nullptr;
+    }
+}
+
+void JsonStringReader::make_room(std::size_t size) {
+    if (size > sink_->capacity() && size > long_string) sink_->reserve(std::max(long_string_room, 2 * size));
 }
 
 }  // namespace skillhook

@@ -39,6 +39,8 @@ private:
     void emit_code_point(unsigned code_point);
     void emit_lone_surrogate();
     void emit(const char* bytes, std::size_t count);
+    void emit_run(const char* begin, const char* end);
+    void make_room(std::size_t size);
     void emit(char byte) { emit(&byte, 1); }
 
     const StringScanPath& scan_;

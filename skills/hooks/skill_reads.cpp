@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
-#include <vector>
 
 namespace skillhook {
 namespace {
@@ -35,21 +34,25 @@ std::string lower_case_ascii(std::string_view text) {
     return lowered;
 }
 
+constexpr std::size_t longest_program_name = std::ranges::max(reading_programs, {}, &std::string_view::size).size();
+
 // The program a word names: no folder, no ".exe", lower case (Windows and
-// PowerShell ignore case).
+// PowerShell ignore case). A name too long for any reading program or sed
+// is left empty rather than copied.
 std::string program_of(std::string_view word) {
     word = without_quotes(word);
     const std::size_t last_separator = word.find_last_of("/\\");
     if (last_separator != std::string_view::npos) word.remove_prefix(last_separator + 1);
+    if (word.size() > longest_program_name + std::string_view(".exe").size()) return {};
     std::string program = lower_case_ascii(word);
     if (program.ends_with(".exe")) program.resize(program.size() - 4);
     return program;
 }
 
-// One command of the line: its program's words, up to a separator, and the
-// position just past that separator.
+// One command of the line: the text from its first word to the end of its
+// last, without the separator, and the position just past that separator.
 struct Command {
-    std::vector<std::string_view> words;
+    std::string_view words;
     std::size_t end;
 };
 
@@ -57,47 +60,62 @@ struct Command {
 std::optional<Command> next_command(std::string_view line, std::size_t from) {
     Word word = next_word(line, from);
     if (word.text.empty()) return std::nullopt;
+    const auto first = static_cast<std::size_t>(word.text.data() - line.data());
     Command command{{}, from};
+    std::size_t words_end = first;
     for (; !word.text.empty(); word = next_word(line, word.end)) {
         command.end = word.end;
         if (std::ranges::find(command_separators, word.text) != command_separators.end()) break;
         // "cat x/SKILL.md; ls": a semicolon may end the word before it.
         const bool ends_command = word.text.size() > 1 && word.text.back() == ';';
-        command.words.push_back(ends_command ? word.text.substr(0, word.text.size() - 1) : word.text);
+        words_end = word.end - (ends_command ? 1 : 0);
         if (ends_command) break;
     }
+    command.words = line.substr(first, words_end - first);
     return command;
 }
 
-bool reads_files(const Command& command) {
-    const std::string program = program_of(command.words.front());
-    if (std::ranges::find(reading_programs, program) != reading_programs.end()) return true;
-    if (program != "sed") return false;
-    const auto has_word = [&](auto test) { return std::ranges::any_of(command.words, test); };
-    return has_word([](std::string_view w) { return w == "-n"; }) &&
-           !has_word([](std::string_view w) { return w.starts_with("-i") || w.starts_with("--in-place"); });
+template <typename Test>
+bool any_word(std::string_view words, Test test) {
+    for (Word word = next_word(words, 0); !word.text.empty(); word = next_word(words, word.end))
+        if (test(word.text)) return true;
+    return false;
 }
 
-std::vector<std::string_view> path_components(std::string_view path) {
-    std::vector<std::string_view> components;
-    for (std::size_t start = 0;;) {
-        const std::size_t separator = path.find_first_of("/\\", start);
-        components.push_back(path.substr(start, separator - start));
-        if (separator == std::string_view::npos) return components;
-        start = separator + 1;
+bool reads_files(std::string_view words) {
+    const std::string program = program_of(next_word(words, 0).text);
+    if (std::ranges::find(reading_programs, program) != reading_programs.end()) return true;
+    if (program != "sed") return false;
+    return any_word(words, [](std::string_view w) { return w == "-n"; }) &&
+           !any_word(words, [](std::string_view w) { return w.starts_with("-i") || w.starts_with("--in-place"); });
+}
+
+// The last components of a path, the last first, up to as many as a skill's path inside a plugin has.
+struct PathTail {
+    std::array<std::string_view, 8> components;  // plugins/cache/<marketplace>/<plugin>/<version>/skills/<name>/SKILL.md
+    std::size_t count = 0;
+};
+
+PathTail path_tail(std::string_view path) {
+    PathTail tail;
+    while (tail.count < tail.components.size()) {
+        const std::size_t separator = path.find_last_of("/\\");
+        tail.components[tail.count++] = separator == std::string_view::npos ? path : path.substr(separator + 1);
+        if (separator == std::string_view::npos) break;
+        path = path.substr(0, separator);
     }
+    return tail;
 }
 
 // The skill a path to `skills/<name>/SKILL.md` belongs to, or nothing.
 std::optional<std::string> skill_of_path(std::string_view path) {
-    const std::vector<std::string_view> parts = path_components(path);
-    const std::size_t n = parts.size();
-    if (n < 3 || parts[n - 1] != skill_file_name || parts[n - 3] != "skills") return std::nullopt;
-    const std::string_view name = parts[n - 2];
+    const PathTail tail = path_tail(path);
+    const auto& parts = tail.components;
+    if (tail.count < 3 || parts[0] != skill_file_name || parts[2] != "skills") return std::nullopt;
+    const std::string_view name = parts[1];
     if (name.empty() || name == "." || name == "..") return std::nullopt;
-    // plugins/cache/<marketplace>/<plugin>/<version>/skills/<name>/SKILL.md
-    if (n >= 8 && parts[n - 8] == "plugins" && parts[n - 7] == "cache" && !parts[n - 5].empty())
-        return std::string(parts[n - 5]) + ":" + std::string(name);
+    if (tail.count == 8 && parts[7] == "plugins" && parts[6] == "cache" && !parts[4].empty())
+        return std::string(parts[4]) + ":" + std::string(name);
     return std::string(name);
 }
 
@@ -107,9 +125,10 @@ std::optional<std::string> _resolve_skill_read_command(std::string_view command)
     // Almost every command line names no skill file: one search settles those.
     if (command.find(skill_file_name) == std::string_view::npos) return std::nullopt;
     for (auto part = next_command(command, 0); part; part = next_command(command, part->end)) {
-        if (part->words.empty() || !reads_files(*part)) continue;
-        for (std::size_t i = 1; i < part->words.size(); ++i)
-            if (auto skill = skill_of_path(without_quotes(part->words[i]))) return skill;
+        if (part->words.empty() || !reads_files(part->words)) continue;
+        const std::string_view words = part->words;
+        for (Word word = next_word(words, next_word(words, 0).end); !word.text.empty(); word = next_word(words, word.end))
+            if (auto skill = skill_of_path(without_quotes(word.text))) return skill;
     }
     return std::nullopt;
 }

@@ -1,9 +1,13 @@
 #include "string_scan.hpp"
 
+#include "utf8_sequences.hpp"
+
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #if defined(__x86_64__)
 #include <cpuid.h>
@@ -15,22 +19,46 @@
 namespace skillhook {
 namespace {
 
-bool is_plain(char c) {
+bool is_plain_ascii(char c) {
     const auto byte = static_cast<unsigned char>(c);
     return byte >= 0x20 && byte < 0x80 && c != '"' && c != '\\';
 }
 
-// What may follow a backslash in a two-byte escape.
+bool is_ascii(char c) { return static_cast<unsigned char>(c) < 0x80; }
+
+// What may follow a backslash in a two-byte escape, and what each escape decodes as.
 constexpr char escapable_bytes[] = {'"', '\\', '/', 'b', 'f', 'n', 'r', 't'};
+constexpr char escaped_values[] = {'"', '\\', '/', '\b', '\f', '\n', '\r', '\t'};
+
+// The same by the byte after the backslash, one look-up for the decoding loops.
+constexpr auto escape_values_by_byte = [] {
+    std::array<char, 256> values{};
+    for (std::size_t i = 0; i < std::size(escapable_bytes); ++i)
+        values[static_cast<unsigned char>(escapable_bytes[i])] = escaped_values[i];
+    return values;
+}();
 
 bool is_two_byte_escape(char c) { return std::ranges::find(escapable_bytes, c) != std::end(escapable_bytes); }
 
-const char* scan_bytes(const char* begin, const char* end) {
-    while (begin != end && is_plain(*begin)) ++begin;
+// The first byte that is not plain ASCII, one at a time.
+const char* find_bytes(const char* begin, const char* end) {
+    while (begin != end && is_plain_ascii(*begin)) ++begin;
     return begin;
 }
 
-// Passing over escapes after a byte-by-byte search for the next byte that is not plain.
+// Passing over whole UTF-8 sequences after a search for the next byte that is not plain ASCII.
+template <StringScan find_not_plain_ascii>
+const char* pass_sequences(const char* begin, const char* end) {
+    for (;;) {
+        begin = find_not_plain_ascii(begin, end);
+        if (begin == end || is_ascii(*begin)) return begin;
+        const std::size_t size = whole_sequence_length(begin, end);
+        if (size == 0) return begin;
+        begin += size;
+    }
+}
+
+// Passing over escapes after a search for the next byte that is not plain.
 template <StringScan scan>
 const char* pass_plain_and_escapes(const char* begin, const char* end) {
     for (;;) {
@@ -40,11 +68,29 @@ const char* pass_plain_and_escapes(const char* begin, const char* end) {
     }
 }
 
-// A 64-byte block, one bit a byte, in order, for the three kinds of byte
-// that passing over escapes tells apart.
+// Decoding a run the scan passed over, one byte at a time.
+char* decode_bytes(const char* begin, const char* end, char* out) {
+    while (begin != end) {
+        const char c = *begin++;
+        *out++ = c == '\\' ? two_byte_escape_value(*begin++) : c;
+    }
+    return out;
+}
+
+constexpr std::ptrdiff_t block_size = 64;
+
+// A 64-byte block, one bit a byte, in order: the ASCII bytes that are not
+// plain (quotation marks, backslashes, control characters), and the bytes
+// not ASCII, which only UTF-8 validation tells apart.
+struct BlockBits {
+    std::uint64_t specials;
+    std::uint64_t non_ascii;
+};
+
+// The same block, for the three kinds of byte that passing over escapes tells apart.
 struct BlockMasks {
     std::uint64_t backslashes;
-    std::uint64_t ends;       // quotation marks, control characters, bytes not ASCII
+    std::uint64_t ends;       // quotation marks, control characters
     std::uint64_t escapable;  // what may follow a backslash in a two-byte escape
 };
 
@@ -64,8 +110,6 @@ std::uint64_t escaped_bytes(std::uint64_t backslashes) {
     return (after_even_starts & odd_bits) | (after_odd_starts & even_bits);
 }
 
-constexpr std::ptrdiff_t block_size = 64;
-
 // Passes over one block with all its escapes at once, so that the time does
 // not depend on how many it holds. `escaped_first` says whether the block
 // before ended in a backslash that escapes this block's first byte, and is
@@ -83,20 +127,115 @@ std::ptrdiff_t pass_block(const BlockMasks& masks, std::uint64_t& escaped_first)
     return block_size;
 }
 
-// `all_plain` tells a block of plain bytes alone, which most blocks of most
-// strings are, at the cost of a plain search, before the masks are made.
-// Always inlined, so that in a caller compiled for AVX2 the AVX2 functions
-// it is given are inlined too.
-template <bool (*all_plain)(const char*), BlockMasks (*masks_of)(const char*), StringScan scan_rest>
-[[gnu::always_inline]] inline const char* pass_plain_and_escapes_in_blocks(const char* begin, const char* end) {
+// The bits of the bytes before offset `stop` of a block.
+std::uint64_t bytes_before(std::ptrdiff_t stop) {
+    return stop == block_size ? ~std::uint64_t{0} : (std::uint64_t{1} << stop) - 1;
+}
+
+// Copies `count` bytes, 16 at a time and at least 16: up to 16 more are
+// read and written past them, for the bytes that follow to overwrite.
+char* copy_by_sixteen(const char* from, std::ptrdiff_t count, char* out) {
+    std::ptrdiff_t done = 0;
+    do {
+        std::memcpy(out + done, from + done, 16);
+        done += 16;
+    } while (done < count);
+    return out + count;
+}
+
+// Decoding a run the scan passed over 64 bytes at a time, its escapes found
+// in the block's mask of backslashes (`backslashes_of`) rather than by one
+// search each: the bytes between two escapes are copied 16 at a time. The
+// output never gets ahead of the input, and the blocks stop 16 bytes before
+// the run's end, so every read and write stays within the run and its room.
+template <std::uint64_t (*backslashes_of)(const char*)>
+char* decode_in_blocks(const char* begin, const char* end, char* out) {
+    std::ptrdiff_t escaped_first = 0;  // the block's first byte belongs to an escape before it
+    for (; end - begin >= block_size + 16; begin += block_size) {
+        std::uint64_t backslashes = backslashes_of(begin) & ~static_cast<std::uint64_t>(escaped_first);
+        std::ptrdiff_t next = escaped_first;
+        while (backslashes != 0) {
+            const std::ptrdiff_t at = std::countr_zero(backslashes);
+            out = copy_by_sixteen(begin + next, at - next, out);
+            *out++ = two_byte_escape_value(begin[at + 1]);
+            next = at + 2;
+            backslashes &= ~(std::uint64_t{3} << at);  // this backslash and the byte it escapes
+        }
+        escaped_first = next > block_size ? 1 : 0;
+        if (next < block_size) out = copy_by_sixteen(begin + next, block_size - next, out);
+    }
+    return decode_bytes(begin + escaped_first, end, out);
+}
+
+// Vector validation compares every byte with the one, two and three before
+// it. Each bit below names one way a pair of neighbouring bytes goes wrong; a
+// pair is wrong when the tables for the high and the low half of the first
+// byte and for the high half of the second all hold one bit.
+constexpr std::uint8_t too_short = 1 << 0;         // a first byte, then no continuation byte
+constexpr std::uint8_t too_long = 1 << 1;          // ASCII, then a continuation byte
+constexpr std::uint8_t overlong_3 = 1 << 2;        // E0, then 80..9F
+constexpr std::uint8_t too_large = 1 << 3;         // F4..FF, then 90..BF
+constexpr std::uint8_t surrogate = 1 << 4;         // ED, then A0..BF
+constexpr std::uint8_t overlong_2 = 1 << 5;        // C0 or C1, then a continuation byte
+constexpr std::uint8_t overlong_4_or_large = 1 << 6;  // F0 or F5..FF, then 80..8F
+// Two continuation bytes: wrong but for a sequence's third and fourth bytes,
+// which the bytes two and three before tell.
+constexpr std::uint8_t two_continuations = 1 << 7;
+constexpr std::uint8_t any_second = too_short | too_long | two_continuations;
+
+constexpr std::uint8_t first_high_table[16] = {
+    too_long, too_long, too_long, too_long, too_long, too_long, too_long, too_long,
+    two_continuations, two_continuations, two_continuations, two_continuations,
+    too_short | overlong_2, too_short, too_short | overlong_3 | surrogate,
+    too_short | too_large | overlong_4_or_large};
+constexpr std::uint8_t first_low_table[16] = {
+    any_second | overlong_2 | overlong_3 | overlong_4_or_large, any_second | overlong_2, any_second, any_second,
+    any_second | too_large, any_second | too_large | overlong_4_or_large,
+    any_second | too_large | overlong_4_or_large, any_second | too_large | overlong_4_or_large,
+    any_second | too_large | overlong_4_or_large, any_second | too_large | overlong_4_or_large,
+    any_second | too_large | overlong_4_or_large, any_second | too_large | overlong_4_or_large,
+    any_second | too_large | overlong_4_or_large, any_second | too_large | overlong_4_or_large | surrogate,
+    any_second | too_large | overlong_4_or_large, any_second | too_large | overlong_4_or_large};
+constexpr std::uint8_t second_high_table[16] = {
+    too_short, too_short, too_short, too_short, too_short, too_short, too_short, too_short,
+    too_long | overlong_2 | two_continuations | overlong_3 | overlong_4_or_large,
+    too_long | overlong_2 | two_continuations | overlong_3 | too_large,
+    too_long | overlong_2 | two_continuations | surrogate | too_large,
+    too_long | overlong_2 | two_continuations | surrogate | too_large,
+    too_short, too_short, too_short, too_short};
+// A byte two after E0..FF or three after F0..FF must be a continuation
+// byte: less these bounds, just those keep their high bit.
+constexpr std::uint8_t third_byte_bound = 0xE0 - 0x80;
+constexpr std::uint8_t fourth_byte_bound = 0xF0 - 0x80;
+
+// Passes over plain bytes, whole UTF-8 sequences and escapes, 64 bytes at a
+// time: `bits_of` and `masks_of` mark a block's bytes, `utf8_valid`
+// validates a block that holds bytes not ASCII. A block that fails
+// validation, and the last bytes, too few for a block, are left to
+// `pass_rest`, from the last character boundary before them. Always inlined,
+// so that in a caller compiled for AVX2 the AVX2 functions it is given are
+// inlined too.
+template <BlockBits (*bits_of)(const char*), BlockMasks (*masks_of)(const char*),
+          bool (*utf8_valid)(const char*, std::ptrdiff_t, std::ptrdiff_t), StringScan pass_rest>
+[[gnu::always_inline]] inline const char* pass_in_blocks(const char* begin, const char* end) {
+    constexpr StringScan rest = pass_plain_and_escapes<pass_rest>;
     std::uint64_t escaped_first = 0;
+    std::ptrdiff_t unfinished = 0;  // the last block's last bytes that begin a sequence it does not end
     for (; end - begin >= block_size; begin += block_size) {
-        if (escaped_first == 0 && all_plain(begin)) continue;
-        if (const std::ptrdiff_t stop = pass_block(masks_of(begin), escaped_first); stop != block_size)
-            return begin + stop;
+        const BlockBits bits = bits_of(begin);
+        const std::uint64_t escaped_before = escaped_first;
+        std::ptrdiff_t stop = block_size;
+        if (bits.specials != 0 || escaped_first != 0) {
+            stop = pass_block(masks_of(begin), escaped_first);
+            if (stop < 0) return begin + stop;
+        }
+        if ((unfinished != 0 || (bits.non_ascii & bytes_before(stop)) != 0) && !utf8_valid(begin, stop, unfinished))
+            return rest(begin - static_cast<std::ptrdiff_t>(escaped_before) - unfinished, end);
+        if (stop != block_size) return begin + stop;
+        unfinished = bits.non_ascii == 0 ? 0 : unfinished_tail(begin + block_size);
     }
     // An escape across the last block's end is passed over from its backslash.
-    return pass_plain_and_escapes<scan_rest>(begin - escaped_first, end);
+    return rest(begin - static_cast<std::ptrdiff_t>(escaped_first) - unfinished, end);
 }
 
 #if defined(__x86_64__)
@@ -106,37 +245,74 @@ __m128i sse2_ends(__m128i bytes) {
     return _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')), _mm_cmplt_epi8(bytes, _mm_set1_epi8(0x20)));
 }
 
-__m128i sse2_specials(__m128i bytes) {
+__m128i sse2_not_plain_ascii(__m128i bytes) {
     return _mm_or_si128(sse2_ends(bytes), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\')));
+}
+
+// The quotation marks, backslashes and control characters, without the bytes not ASCII.
+__m128i sse2_specials(__m128i bytes) {
+    return _mm_andnot_si128(_mm_cmplt_epi8(bytes, _mm_setzero_si128()), sse2_not_plain_ascii(bytes));
+}
+
+// Validates the UTF-8 of a block's first `length` bytes, which continue the
+// `unfinished` last bytes of the block before (a sequence they begin); every
+// sequence must end within them, but for a whole block, whose last sequence
+// may go on into the next. Byte by byte: SSE2 has no table lookup.
+bool bytewise_utf8_valid(const char* block, std::ptrdiff_t length, std::ptrdiff_t unfinished) {
+    const std::ptrdiff_t tail = length == block_size ? unfinished_tail(block + block_size) : 0;
+    const char* const end = block + length - tail;
+    for (const char* next = block - unfinished; next < end;) {
+        if (is_ascii(*next)) {
+            ++next;
+            continue;
+        }
+        const std::size_t size = whole_sequence_length(next, end);
+        if (size == 0) return false;
+        next += size;
+    }
+    return tail == 0 || begins_sequence(end, tail);
 }
 
 __m128i sse2_load(const char* bytes) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes)); }
 
-const char* scan_sse2(const char* begin, const char* end) {
-    for (; end - begin >= 16; begin += 16)
-        if (const auto mask = static_cast<unsigned>(_mm_movemask_epi8(sse2_specials(sse2_load(begin)))); mask != 0)
-            return begin + std::countr_zero(mask);
-    return scan_bytes(begin, end);
+std::uint64_t sse2_bits(__m128i marked, int part) {
+    return std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(marked))} << (16 * part);
 }
 
-bool sse2_all_plain(const char* block) {
-    __m128i any = _mm_setzero_si128();
-    for (int part = 0; part < 4; ++part) any = _mm_or_si128(any, sse2_specials(sse2_load(block + 16 * part)));
-    return _mm_movemask_epi8(any) == 0;
+const char* find_sse2(const char* begin, const char* end) {
+    for (; end - begin >= 16; begin += 16)
+        if (const auto mask = static_cast<unsigned>(_mm_movemask_epi8(sse2_not_plain_ascii(sse2_load(begin))));
+            mask != 0)
+            return begin + std::countr_zero(mask);
+    return find_bytes(begin, end);
+}
+
+std::uint64_t sse2_backslashes(const char* block) {
+    std::uint64_t bits = 0;
+    for (int part = 0; part < 4; ++part)
+        bits |= sse2_bits(_mm_cmpeq_epi8(sse2_load(block + 16 * part), _mm_set1_epi8('\\')), part);
+    return bits;
+}
+
+BlockBits sse2_block_bits(const char* block) {
+    BlockBits bits{};
+    for (int part = 0; part < 4; ++part) {
+        const __m128i bytes = sse2_load(block + 16 * part);
+        bits.specials |= sse2_bits(sse2_specials(bytes), part);
+        bits.non_ascii |= sse2_bits(bytes, part);
+    }
+    return bits;
 }
 
 BlockMasks sse2_masks(const char* block) {
     BlockMasks masks{};
     for (int part = 0; part < 4; ++part) {
         const __m128i bytes = sse2_load(block + 16 * part);
-        const auto bits = [&](__m128i marked) {
-            return std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(marked))} << (16 * part);
-        };
         __m128i escapable = _mm_setzero_si128();
         for (const char c : escapable_bytes) escapable = _mm_or_si128(escapable, _mm_cmpeq_epi8(bytes, _mm_set1_epi8(c)));
-        masks.backslashes |= bits(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\')));
-        masks.ends |= bits(sse2_ends(bytes));
-        masks.escapable |= bits(escapable);
+        masks.backslashes |= sse2_bits(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\')), part);
+        masks.ends |= sse2_bits(_mm_andnot_si128(_mm_cmplt_epi8(bytes, _mm_setzero_si128()), sse2_ends(bytes)), part);
+        masks.escapable |= sse2_bits(escapable, part);
     }
     return masks;
 }
@@ -144,33 +320,29 @@ BlockMasks sse2_masks(const char* block) {
 // Compiled for AVX2 alone and called only where the CPU reports it. The
 // compiler inlines no AVX2 function into one compiled for every x86-64, so
 // the AVX2 code is written out apart from the SSE2 code.
+__attribute__((target("avx2"))) __m256i avx2_load(const char* bytes) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes));
+}
+
 __attribute__((target("avx2"))) __m256i avx2_ends(__m256i bytes) {
-    return _mm256_or_si256(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('"')),
-                           _mm256_cmpgt_epi8(_mm256_set1_epi8(0x20), bytes));
+    const __m256i controls = _mm256_andnot_si256(_mm256_cmpgt_epi8(_mm256_setzero_si256(), bytes),
+                                                 _mm256_cmpgt_epi8(_mm256_set1_epi8(0x20), bytes));
+    return _mm256_or_si256(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('"')), controls);
 }
 
 __attribute__((target("avx2"))) __m256i avx2_specials(__m256i bytes) {
     return _mm256_or_si256(avx2_ends(bytes), _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('\\')));
 }
 
-__attribute__((target("avx2"))) __m256i avx2_load(const char* bytes) {
-    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes));
-}
-
-__attribute__((target("avx2"))) const char* scan_avx2(const char* begin, const char* end) {
-    for (; end - begin >= 32; begin += 32)
-        if (const auto mask = static_cast<unsigned>(_mm256_movemask_epi8(avx2_specials(avx2_load(begin)))); mask != 0)
-            return begin + std::countr_zero(mask);
-    return scan_sse2(begin, end);
-}
-
-__attribute__((target("avx2"))) bool avx2_all_plain(const char* block) {
-    return _mm256_testz_si256(_mm256_or_si256(avx2_specials(avx2_load(block)), avx2_specials(avx2_load(block + 32))),
-                              _mm256_set1_epi8(-1)) != 0;
-}
-
 __attribute__((target("avx2"))) std::uint64_t avx2_bits(__m256i marked, int half) {
     return std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(marked))} << (32 * half);
+}
+
+__attribute__((target("avx2"))) BlockBits avx2_block_bits(const char* block) {
+    const __m256i first = avx2_load(block);
+    const __m256i second = avx2_load(block + 32);
+    return {avx2_bits(avx2_specials(first), 0) | avx2_bits(avx2_specials(second), 1),
+            avx2_bits(first, 0) | avx2_bits(second, 1)};
 }
 
 __attribute__((target("avx2"))) BlockMasks avx2_masks(const char* block) {
@@ -187,8 +359,55 @@ __attribute__((target("avx2"))) BlockMasks avx2_masks(const char* block) {
     return masks;
 }
 
+__attribute__((target("avx2"))) __m256i avx2_lookup(const std::uint8_t (&table)[16], __m256i nibbles) {
+    const __m256i both_lanes = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(table)));
+    return _mm256_shuffle_epi8(both_lanes, nibbles);
+}
+
+__attribute__((target("avx2"))) __m256i avx2_high_halves(__m256i bytes) {
+    return _mm256_and_si256(_mm256_srli_epi16(bytes, 4), _mm256_set1_epi8(0x0F));
+}
+
+// The bytes that break UTF-8 (any bit set) among 32, given the 32 before them.
+__attribute__((target("avx2"))) __m256i avx2_utf8_errors(__m256i bytes, __m256i before) {
+    // The last half of `before` and the first of `bytes`: shifting across the two lanes.
+    const __m256i across = _mm256_permute2x128_si256(before, bytes, 0x21);
+    const __m256i one_before = _mm256_alignr_epi8(bytes, across, 15);
+    const __m256i two_before = _mm256_alignr_epi8(bytes, across, 14);
+    const __m256i three_before = _mm256_alignr_epi8(bytes, across, 13);
+    const __m256i pairs = _mm256_and_si256(
+        _mm256_and_si256(avx2_lookup(first_high_table, avx2_high_halves(one_before)),
+                         avx2_lookup(first_low_table, _mm256_and_si256(one_before, _mm256_set1_epi8(0x0F)))),
+        avx2_lookup(second_high_table, avx2_high_halves(bytes)));
+    const __m256i must_continue =
+        _mm256_and_si256(_mm256_or_si256(_mm256_subs_epu8(two_before, _mm256_set1_epi8(third_byte_bound)),
+                                         _mm256_subs_epu8(three_before, _mm256_set1_epi8(fourth_byte_bound))),
+                         _mm256_set1_epi8(static_cast<char>(0x80)));
+    return _mm256_xor_si256(pairs, must_continue);
+}
+
+// As bytewise_utf8_valid; the bytes from `length` on read as NUL, which ends
+// any sequence before them.
+__attribute__((target("avx2"))) bool avx2_utf8_valid(const char* block, std::ptrdiff_t length,
+                                                     std::ptrdiff_t unfinished) {
+    const __m256i offsets = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19,
+                                             20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
+    __m256i before = unfinished != 0 ? avx2_load(block - 32) : _mm256_setzero_si256();
+    __m256i errors = _mm256_setzero_si256();
+    for (int half = 0; half < 2; ++half) {
+        __m256i bytes = avx2_load(block + 32 * half);
+        if (length != block_size) {
+            const auto kept = static_cast<char>(length - 32 * half);
+            bytes = _mm256_and_si256(bytes, _mm256_cmpgt_epi8(_mm256_set1_epi8(kept), offsets));
+        }
+        errors = _mm256_or_si256(errors, avx2_utf8_errors(bytes, before));
+        before = bytes;
+    }
+    return _mm256_testz_si256(errors, errors) != 0;
+}
+
 __attribute__((target("avx2"))) const char* pass_avx2(const char* begin, const char* end) {
-    return pass_plain_and_escapes_in_blocks<avx2_all_plain, avx2_masks, scan_sse2>(begin, end);
+    return pass_in_blocks<avx2_block_bits, avx2_masks, avx2_utf8_valid, pass_sequences<find_sse2>>(begin, end);
 }
 
 // AVX2, and an operating system that saves the wide registers (OSXSAVE, and
@@ -207,9 +426,10 @@ __attribute__((target("xsave"))) bool cpu_runs_avx2() {
 }
 
 const StringScanPath all_paths[] = {
-    {"scalar", scan_bytes, pass_plain_and_escapes<scan_bytes>},
-    {"sse2", scan_sse2, pass_plain_and_escapes_in_blocks<sse2_all_plain, sse2_masks, scan_bytes>},
-    {"avx2", scan_avx2, pass_avx2},
+    {"scalar", pass_plain_and_escapes<pass_sequences<find_bytes>>, decode_bytes},
+    {"sse2", pass_in_blocks<sse2_block_bits, sse2_masks, bytewise_utf8_valid, pass_sequences<find_sse2>>,
+     decode_in_blocks<sse2_backslashes>},
+    {"avx2", pass_avx2, decode_in_blocks<sse2_backslashes>},
 };
 
 std::span<const StringScanPath> paths_this_cpu_runs() {
@@ -220,24 +440,26 @@ std::span<const StringScanPath> paths_this_cpu_runs() {
 #elif defined(__aarch64__)
 // NEON is part of every 64-bit ARM CPU.
 uint8x16_t neon_ends(uint8x16_t bytes) {
-    return vorrq_u8(vceqq_u8(bytes, vdupq_n_u8('"')),
-                    vorrq_u8(vcltq_u8(bytes, vdupq_n_u8(0x20)), vcgeq_u8(bytes, vdupq_n_u8(0x80))));
+    return vorrq_u8(vceqq_u8(bytes, vdupq_n_u8('"')), vcltq_u8(bytes, vdupq_n_u8(0x20)));
 }
 
 uint8x16_t neon_specials(uint8x16_t bytes) { return vorrq_u8(neon_ends(bytes), vceqq_u8(bytes, vdupq_n_u8('\\'))); }
 
+uint8x16_t neon_non_ascii(uint8x16_t bytes) { return vcgeq_u8(bytes, vdupq_n_u8(0x80)); }
+
 uint8x16_t neon_load(const char* bytes) { return vld1q_u8(reinterpret_cast<const std::uint8_t*>(bytes)); }
 
-const char* scan_neon(const char* begin, const char* end) {
+const char* find_neon(const char* begin, const char* end) {
     for (; end - begin >= 16; begin += 16) {
-        const uint8x16_t special = neon_specials(neon_load(begin));
+        const uint8x16_t bytes = neon_load(begin);
+        const uint8x16_t special = vorrq_u8(neon_specials(bytes), neon_non_ascii(bytes));
         if (vmaxvq_u8(special) == 0) continue;
         // Four bits a byte, in order: the first set nibble is the first special byte.
         const std::uint64_t nibbles =
             vget_lane_u64(vreinterpret_u64_u8(vshrn_n_u16(vreinterpretq_u16_u8(special), 4)), 0);
         return begin + std::countr_zero(nibbles) / 4;
     }
-    return scan_bytes(begin, end);
+    return find_bytes(begin, end);
 }
 
 // One bit a byte from four vectors of marked bytes: each byte keeps the bit
@@ -251,10 +473,20 @@ std::uint64_t neon_bits(const uint8x16_t (&marked)[4]) {
     return vgetq_lane_u64(vreinterpretq_u64_u8(vpaddq_u8(quarters, quarters)), 0);
 }
 
-bool neon_all_plain(const char* block) {
-    uint8x16_t any = vdupq_n_u8(0);
-    for (int part = 0; part < 4; ++part) any = vorrq_u8(any, neon_specials(neon_load(block + 16 * part)));
-    return vmaxvq_u8(any) == 0;
+std::uint64_t neon_backslashes(const char* block) {
+    uint8x16_t backslashes[4];
+    for (int part = 0; part < 4; ++part) backslashes[part] = vceqq_u8(neon_load(block + 16 * part), vdupq_n_u8('\\'));
+    return neon_bits(backslashes);
+}
+
+BlockBits neon_block_bits(const char* block) {
+    uint8x16_t specials[4], non_ascii[4];
+    for (int part = 0; part < 4; ++part) {
+        const uint8x16_t bytes = neon_load(block + 16 * part);
+        specials[part] = neon_specials(bytes);
+        non_ascii[part] = neon_non_ascii(bytes);
+    }
+    return {neon_bits(specials), neon_bits(non_ascii)};
 }
 
 BlockMasks neon_masks(const char* block) {
@@ -270,20 +502,56 @@ BlockMasks neon_masks(const char* block) {
     return {neon_bits(backslashes), neon_bits(ends), neon_bits(escapable)};
 }
 
+// The bytes that break UTF-8 (any bit set) among 16, given the 16 before them.
+uint8x16_t neon_utf8_errors(uint8x16_t bytes, uint8x16_t before) {
+    const uint8x16_t one_before = vextq_u8(before, bytes, 15);
+    const uint8x16_t two_before = vextq_u8(before, bytes, 14);
+    const uint8x16_t three_before = vextq_u8(before, bytes, 13);
+    const uint8x16_t pairs =
+        vandq_u8(vandq_u8(vqtbl1q_u8(vld1q_u8(first_high_table), vshrq_n_u8(one_before, 4)),
+                          vqtbl1q_u8(vld1q_u8(first_low_table), vandq_u8(one_before, vdupq_n_u8(0x0F)))),
+                 vqtbl1q_u8(vld1q_u8(second_high_table), vshrq_n_u8(bytes, 4)));
+    const uint8x16_t must_continue = vandq_u8(vorrq_u8(vqsubq_u8(two_before, vdupq_n_u8(third_byte_bound)),
+                                                       vqsubq_u8(three_before, vdupq_n_u8(fourth_byte_bound))),
+                                              vdupq_n_u8(0x80));
+    return veorq_u8(pairs, must_continue);
+}
+
+// As bytewise_utf8_valid on x86; the bytes from `length` on read as NUL,
+// which ends any sequence before them.
+bool neon_utf8_valid(const char* block, std::ptrdiff_t length, std::ptrdiff_t unfinished) {
+    static constexpr std::uint8_t offsets[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+    uint8x16_t before = unfinished != 0 ? neon_load(block - 16) : vdupq_n_u8(0);
+    uint8x16_t errors = vdupq_n_u8(0);
+    for (int part = 0; part < 4; ++part) {
+        uint8x16_t bytes = neon_load(block + 16 * part);
+        if (length != block_size) {
+            const auto kept = static_cast<std::uint8_t>(std::clamp<std::ptrdiff_t>(length - 16 * part, 0, 16));
+            bytes = vandq_u8(bytes, vcltq_u8(vld1q_u8(offsets), vdupq_n_u8(kept)));
+        }
+        errors = vorrq_u8(errors, neon_utf8_errors(bytes, before));
+        before = bytes;
+    }
+    return vmaxvq_u8(errors) == 0;
+}
+
 const StringScanPath all_paths[] = {
-    {"scalar", scan_bytes, pass_plain_and_escapes<scan_bytes>},
-    {"neon", scan_neon, pass_plain_and_escapes_in_blocks<neon_all_plain, neon_masks, scan_bytes>},
+    {"scalar", pass_plain_and_escapes<pass_sequences<find_bytes>>, decode_bytes},
+    {"neon", pass_in_blocks<neon_block_bits, neon_masks, neon_utf8_valid, pass_sequences<find_neon>>,
+     decode_in_blocks<neon_backslashes>},
 };
 
 std::span<const StringScanPath> paths_this_cpu_runs() { return all_paths; }
 
 #else
-const StringScanPath all_paths[] = {{"scalar", scan_bytes, pass_plain_and_escapes<scan_bytes>}};
+const StringScanPath all_paths[] = {{"scalar", pass_plain_and_escapes<pass_sequences<find_bytes>>, decode_bytes}};
 
 std::span<const StringScanPath> paths_this_cpu_runs() { return all_paths; }
 #endif
 
 }  // namespace
+
+char two_byte_escape_value(char c) { return escape_values_by_byte[static_cast<unsigned char>(c)]; }
 
 std::span<const StringScanPath> string_scan_paths() {
     static const std::span<const StringScanPath> paths = paths_this_cpu_runs();

@@ -1,6 +1,11 @@
-// Bash command recognition on arbitrary valid UTF-8 command lines.
+// Bash command recognition on arbitrary command lines.
 //
 // The input is four choice bytes and then the line. Properties:
+// 0. Any line, valid UTF-8 or not, and each line built below, resolves as
+//    the plain reading one character after another does
+//    (plain_bash_reading.hpp): the searches the hook makes instead find
+//    the same words.
+// On valid UTF-8:
 // 1. The result is absent or one of "tvx-auth", "tvx-dataset-query", "tvx-skills".
 // 2. Whitespace (any of the 29 characters recognition splits at) added at
 //    both ends of the line never changes the result.
@@ -16,6 +21,7 @@
 // with paths, quotes and cases, subcommands that are rows and ones that are not.
 #include "bash_command.hpp"
 #include "fuzz_check.hpp"
+#include "plain_bash_reading.hpp"
 
 #include <array>
 #include <cstddef>
@@ -26,7 +32,12 @@
 
 namespace {
 
-using skillhook::_resolve_bash_tolvex_command;
+// Resolved by the hook, and checked against the plain reading.
+std::optional<std::string> resolve(std::string_view line) {
+    std::optional<std::string> skill = skillhook::_resolve_bash_tolvex_command(line);
+    FUZZ_CHECK(skill == skillhook::testing::plain_bash_tolvex_command(line));
+    return skill;
+}
 
 constexpr std::array<std::string_view, 29> whitespace = {
     "\t", "\n", "\v", "\f", "\r", "\x1C", "\x1D", "\x1E", "\x1F", " ",
@@ -97,16 +108,16 @@ std::size_t character_boundary_at_or_before(std::string_view text, std::size_t p
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 4) return 0;
     const std::string_view line(reinterpret_cast<const char*>(data) + 4, size - 4);
+    const std::optional<std::string> result = resolve(line);
     if (!is_valid_utf8(line)) return 0;
 
-    const std::optional<std::string> result = _resolve_bash_tolvex_command(line);
     FUZZ_CHECK(!result || *result == "tvx-auth" || *result == "tvx-dataset-query" || *result == "tvx-skills");
 
     const std::string_view space = whitespace[data[0] % whitespace.size()];
     const std::string_view other_space = whitespace[data[1] % whitespace.size()];
-    FUZZ_CHECK(_resolve_bash_tolvex_command(std::string(space) + std::string(line) + std::string(other_space)) == result);
-    FUZZ_CHECK(_resolve_bash_tolvex_command(std::string(space) + std::string(line)) == result);
-    FUZZ_CHECK(_resolve_bash_tolvex_command(std::string(line) + std::string(other_space)) == result);
+    FUZZ_CHECK(resolve(std::string(space) + std::string(line) + std::string(other_space)) == result);
+    FUZZ_CHECK(resolve(std::string(space) + std::string(line)) == result);
+    FUZZ_CHECK(resolve(std::string(line) + std::string(other_space)) == result);
 
     const std::size_t split = character_boundary_at_or_before(line, data[3] % (line.size() + 1));
     const std::string_view head = line.substr(0, split);
@@ -115,7 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view subcommand = subcommands[(data[2] / tool_words.size()) % subcommands.size()];
     const std::string through_subcommand = std::string(head) + " " + std::string(tool) + " " + std::string(subcommand);
     if (!begins_with_quote_after_whitespace(through_subcommand))
-        FUZZ_CHECK(_resolve_bash_tolvex_command(through_subcommand + std::string(space) + std::string(tail)) ==
-                   _resolve_bash_tolvex_command(through_subcommand));
+        FUZZ_CHECK(resolve(through_subcommand + std::string(space) + std::string(tail)) ==
+                   resolve(through_subcommand));
     return 0;
 }

@@ -22,6 +22,16 @@ TEST_P(Decoding, AcceptsExactlyOneJsonText) {
     EXPECT_EQ(!reference_parse(GetParam().text, 64).error, GetParam().decodes) << "reference: " << GetParam().text;
 }
 
+// `bytes` after 67 bytes of text in another script and before as many, in
+// a string of an object: the vector paths validate them within a block, at
+// a place that is no multiple of 16, 32 or 64, after a character cut by the
+// first block's end.
+std::string after_a_block(const std::string& bytes) {
+    std::string text;
+    for (int i = 0; i < 22; ++i) text += "\xE4\xB8\xAD";  // 中
+    return "{\"a\":\"" + text + "x" + bytes + text + "\"}";
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Rfc8259, Decoding,
     ::testing::Values(
@@ -34,6 +44,12 @@ INSTANTIATE_TEST_SUITE_P(
         DecodingCase{"InvalidUtf8InString", "{\"a\":\"\xC3\x28\"}", false},
         DecodingCase{"OverlongUtf8", "{\"a\":\"\xC0\xAF\"}", false},
         DecodingCase{"LoneSurrogateBytes", "{\"a\":\"\xED\xA0\x80\"}", false},
+        DecodingCase{"TextInAnotherScript", after_a_block("\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF\xED\x9F\xBF"), true},
+        DecodingCase{"StrayContinuationAfterABlock", after_a_block("\x80"), false},
+        DecodingCase{"OverlongAfterABlock", after_a_block("\xE0\x9F\xBF"), false},
+        DecodingCase{"SurrogateBytesAfterABlock", after_a_block("\xED\xBF\xBF"), false},
+        DecodingCase{"BeyondU10FFFFAfterABlock", after_a_block("\xF4\x90\x80\x80"), false},
+        DecodingCase{"TruncatedAfterABlock", after_a_block("\xF0\x9F\x98"), false},
         DecodingCase{"NaN", "NaN", false},
         DecodingCase{"Infinity", "[Infinity]", false},
         DecodingCase{"NegativeInfinity", "-Infinity", false},

@@ -281,6 +281,10 @@ TEST(BashRule, HandsStringsToRecognitionAndRefusesOtherTypes) {
         {shell("Bash", R"(nl -ba ~/.codex/skills/derezi-devere/SKILL.md | sed -n 1,120p)"), "derezi-devere"},
         {shell("Bash", R"(cd /ws && cat skills/tvx-auth/SKILL.md)"), "tvx-auth"},
         {shell("Bash", R"(ls /ws; cat /ws/skills/tvx-auth/SKILL.md)"), "tvx-auth"},
+        // Escapes all through the first 64-byte blocks of a kept command, which are decoded at once.
+        {shell("Bash", R"(cat \"/ws/My Skills/skills/tvx-auth/SKILL.md\"\ncat > a.sh <<'EOF'\necho \"1\" \\\n\t)"
+                       R"(echo \"2\"\necho \"3\" \\\n\techo \"4\"\necho \"5\" \\\n\techo \"6\"\nEOF)"),
+         "tvx-auth"},
         {shell("Bash", R"('cat /ws/skills/tvx-auth/SKILL.md')"), "tvx-auth"},
         {shell("Bash", R"(/bin/cat -- /ws/skills/Any Name/SKILL.md)"), absent},
         {shell("Bash", R"(cat /u/.codex/plugins/cache/local/tolvex/1.0.0/skills/tvx-auth/SKILL.md)"), "tolvex:tvx-auth"},
