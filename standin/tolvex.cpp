@@ -2,10 +2,15 @@
 // `tolvex skills report-usage <name>` appends one line to tolvex-usage.log
 // beside this executable: the UTC time, a tab, and the name with control
 // characters and backslashes escaped, so that every name fits on one line.
+// Where the user cannot write beside it (installed in /usr/bin, say), the log
+// goes to the user's state folder instead: $XDG_STATE_HOME/tolvex, or
+// ~/.local/state/tolvex; %LOCALAPPDATA%\tolvex on Windows.
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -52,6 +57,34 @@ std::FILE* open_for_appending(const std::filesystem::path& path) {
 #endif
 }
 
+#if defined(_WIN32)
+std::optional<std::filesystem::path> user_state_folder() {
+    const wchar_t* local = ::_wgetenv(L"LOCALAPPDATA");
+    if (local == nullptr || *local == L'\0') return std::nullopt;
+    return std::filesystem::path(local) / "tolvex";
+}
+#else
+std::optional<std::filesystem::path> user_state_folder() {
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state != nullptr && state[0] == '/') return std::filesystem::path(state) / "tolvex";
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || home[0] != '/') return std::nullopt;
+    return std::filesystem::path(home) / ".local" / "state" / "tolvex";
+}
+#endif
+
+// The log beside this executable, else in the user's state folder.
+std::FILE* open_usage_log(const std::filesystem::path& executable) {
+    const char* const name = "tolvex-usage.log";
+    if (std::FILE* log = open_for_appending(executable.parent_path() / name)) return log;
+    const std::optional<std::filesystem::path> folder = user_state_folder();
+    if (!folder) return nullptr;
+    std::error_code error;
+    std::filesystem::create_directories(*folder, error);
+    if (error) return nullptr;
+    return open_for_appending(*folder / name);
+}
+
 int record(const std::vector<std::string>& arguments) {
     if (arguments.size() != 4 || arguments[1] != "skills" || arguments[2] != "report-usage") {
         std::fputs("usage: tolvex skills report-usage <skill-name>\n(stand-in: no other command)\n", stderr);
@@ -59,7 +92,7 @@ int record(const std::vector<std::string>& arguments) {
     }
     const std::string& name = arguments[3];
     const std::string line = utc_now() + "\t" + escaped(name) + "\n";
-    std::FILE* log = open_for_appending(utf8_path(arguments[0]).parent_path() / "tolvex-usage.log");
+    std::FILE* log = open_usage_log(utf8_path(arguments[0]));
     if (log == nullptr) {
         std::perror("tolvex: cannot open the usage log");
         return 1;

@@ -43,8 +43,11 @@ std::map<std::string, int> uses_per_skill(const HookSandbox& sandbox) {
 //   30 s have passed since then, every check finds the marker fresh and no
 //   later process reports. (File times may lag the clock by a tick, far
 //   inside the margin kept below.)
-// So, with all bursts inside 25 s: 1 <= reports <= 10 per skill, all of them
-// made during the first burst.
+// So 1 <= reports <= 10 per skill in the first burst, and none in a later
+// burst that ends within 25 s of the first's start. A machine too busy for
+// that still runs every burst (one that deadlocks or crashes fails wherever
+// it falls), but what a later burst reports is then not held to the marker.
+constexpr auto marker_fresh_for_sure = 25s;
 TEST(Stress, TwoHundredHooksInBurstsOfFifty) {
     HookSandbox sandbox;
     sandbox.install_standin();
@@ -54,6 +57,8 @@ TEST(Stress, TwoHundredHooksInBurstsOfFifty) {
 
     const auto first_burst_start = std::chrono::steady_clock::now();
     std::map<std::string, int> after_first_burst;
+    std::map<std::string, int> after_timely_bursts;
+    int timely_bursts = 0;
     for (int burst = 0; burst < bursts; ++burst) {
         std::vector<StartedHook> started;
         started.reserve(hooks_per_burst);
@@ -67,15 +72,18 @@ TEST(Stress, TwoHundredHooksInBurstsOfFifty) {
             EXPECT_EQ(result.standard_output + result.standard_error, "");
         }
         if (burst == 0) after_first_burst = uses_per_skill(sandbox);
+        if (burst == 0 || std::chrono::steady_clock::now() - first_burst_start < marker_fresh_for_sure) {
+            after_timely_bursts = uses_per_skill(sandbox);
+            ++timely_bursts;
+        }
     }
-    ASSERT_LT(std::chrono::steady_clock::now() - first_burst_start, 25s) << "too slow for the bound to hold";
 
-    const std::map<std::string, int> uses = uses_per_skill(sandbox);
-    for (const auto& [skill, count] : uses) RecordProperty(skill, count);
-    EXPECT_EQ(uses, after_first_burst) << "a later burst reported a skill whose marker was fresh";
+    RecordProperty("bursts_held_to_the_marker", timely_bursts);
+    for (const auto& [skill, count] : after_first_burst) RecordProperty(skill, count);
+    EXPECT_EQ(after_timely_bursts, after_first_burst) << "a later burst reported a skill whose marker was fresh";
     for (const std::string& skill : skills) {
-        const auto found = uses.find(skill);
-        const int count = found == uses.end() ? 0 : found->second;
+        const auto found = after_first_burst.find(skill);
+        const int count = found == after_first_burst.end() ? 0 : found->second;
         EXPECT_GE(count, 1) << skill;
         EXPECT_LE(count, hooks_per_skill_and_burst) << skill;
         const fs::path marker = sandbox.marker(skill);

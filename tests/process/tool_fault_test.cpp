@@ -27,7 +27,8 @@ protected:
     // A run whose report was tried and failed or was dropped.
     void expect_report_tried(const Containment& containment = {}) {
         const RunResult result = run_contained(sandbox, skill_event("tvx-auth"), containment);
-        EXPECT_LT(result.elapsed, 5s);
+        // Under the 10 s a hook waiting for the limit would take, however busy the machine.
+        EXPECT_LT(result.elapsed, 9s);
         EXPECT_TRUE(fs::is_regular_file(sandbox.marker("tvx-auth")));
     }
 
@@ -47,9 +48,9 @@ TEST_F(ToolFault, ToolMissing) {
 
 TEST_F(ToolFault, ToolFloodsBothStreamsWith100MB) {
     sandbox.install_fake_tool(tool, {Behaviour::flood_both_streams, "finished", 100 << 20});
-    const RunResult result = run_contained(sandbox, skill_event("tvx-auth"), writing({"finished"}));
+    run_contained(sandbox, skill_event("tvx-auth"), writing({"finished"}));
+    // Written only if the hook drained both streams before the limit.
     EXPECT_TRUE(fs::exists(sandbox.bin() / "finished"));
-    EXPECT_LT(result.elapsed, 9s);
 }
 
 TEST_F(ToolFault, ToolHangsAndIsKilledAtTheLimit) {
@@ -58,7 +59,8 @@ TEST_F(ToolFault, ToolHangsAndIsKilledAtTheLimit) {
     sandbox.install_fake_tool(tool, {Behaviour::hang, "pid"});
     const RunResult result = run_contained(sandbox, skill_event("tvx-auth"), writing({"pid"}));
     EXPECT_GE(result.elapsed, 9900ms);
-    EXPECT_LT(result.elapsed, 12s);
+    // From the tool's start: ended at the limit, far from the tool's minute.
+    EXPECT_LT(since_written(sandbox.bin() / "pid"), 15s);
     EXPECT_FALSE(process_is_running(std::stoi(read_file(sandbox.bin() / "pid")))) << "the tool outlived the hook";
 }
 
@@ -93,8 +95,9 @@ TEST_F(ToolFault, ToolLeavesABackgroundChildHoldingThePipes) {
     sandbox.install_fake_tool(tool, {Behaviour::leave_background_child, "pid"});
     Containment containment = writing({"pid"});
     containment.tool_leaves_processes = true;
-    const RunResult result = run_contained(sandbox, skill_event("tvx-auth"), containment);
-    EXPECT_LT(result.elapsed, 12s);
+    run_contained(sandbox, skill_event("tvx-auth"), containment);
+    // From the tool's end: far from the minute the background child holds the pipes.
+    EXPECT_LT(since_written(sandbox.bin() / "pid"), 15s);
     const int background_child = std::stoi(read_file(sandbox.bin() / "pid"));
 #if defined(__linux__)
     // Only the direct child is the hook's to end: the background one is all that is left.

@@ -98,8 +98,9 @@ TEST_F(UsageReport, DrainsLargeOutputOnBothStreams) {
     sandbox.install_fake_tool("tolvex", {Behaviour::flood_both_streams, "finished", 50 << 20});
     const RunResult result = sandbox.run(skill_event("tvx-auth"));
     expect_silent_success(result);
+    // A hook that stopped reading either stream would hold the tool until the
+    // limit killed it, before it could write this file.
     EXPECT_TRUE(fs::exists(sandbox.bin() / "finished"));
-    EXPECT_LT(result.elapsed, 9s);
 }
 
 TEST_F(UsageReport, KillsAHangingToolAtTheTimeLimit) {
@@ -107,7 +108,8 @@ TEST_F(UsageReport, KillsAHangingToolAtTheTimeLimit) {
     const RunResult result = sandbox.run(skill_event("tvx-auth"));
     expect_silent_success(result);
     EXPECT_GE(result.elapsed, 9900ms);
-    EXPECT_LT(result.elapsed, 12s);
+    // From the tool's start: ended at the limit, far from the tool's minute.
+    EXPECT_LT(since_written(sandbox.bin() / "pid"), 15s);
     EXPECT_FALSE(process_is_running(std::stoi(read_file(sandbox.bin() / "pid")))) << "the tool outlived the hook";
 }
 
@@ -115,8 +117,9 @@ TEST_F(UsageReport, ABackgroundChildHoldingThePipesDoesNotHoldTheHook) {
     sandbox.install_fake_tool("tolvex", {Behaviour::leave_background_child, "pid"});
     const RunResult result = sandbox.run(skill_event("tvx-auth"));
     expect_silent_success(result);
-    // The tool itself ends at once; the hook ends with it, well before the limit.
-    EXPECT_LT(result.elapsed, 5s);
+    // The tool itself ends at once, as it writes the file; the hook ends with
+    // it, well before the limit.
+    EXPECT_LT(since_written(sandbox.bin() / "pid"), 5s);
     end_process(std::stoi(read_file(sandbox.bin() / "pid")));
 }
 

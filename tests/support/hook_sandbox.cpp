@@ -103,6 +103,11 @@ std::string read_file(const fs::path& path) {
     return text.str();
 }
 
+std::chrono::milliseconds since_written(const fs::path& path) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(fs::file_time_type::clock::now() -
+                                                                 fs::last_write_time(path));
+}
+
 ::testing::AssertionResult ended_with_diagnostic(const RunResult& result, std::string_view prefix) {
     const std::string& errors = result.standard_error;
     const auto lines = std::count(errors.begin(), errors.end(), '\n');

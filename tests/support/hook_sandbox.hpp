@@ -137,6 +137,11 @@ void end_process(int process_id);
 // The text of a file, or "" when it cannot be read.
 std::string read_file(const std::filesystem::path& path);
 
+// How long ago a file was last written. Timed from a file the tool writes as
+// it starts or ends, a bound leaves out how slowly a busy machine starts the
+// hook, and holds only the hook's waiting to it.
+std::chrono::milliseconds since_written(const std::filesystem::path& path);
+
 // Status 1, nothing on standard output, and exactly one line on standard
 // error, which starts with `prefix`: how the hook reports that it failed.
 ::testing::AssertionResult ended_with_diagnostic(const RunResult& result, std::string_view prefix);

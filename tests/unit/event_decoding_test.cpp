@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 namespace skillhook::testing {
@@ -14,6 +15,9 @@ struct DecodingCase {
     std::string text;
     bool decodes;
 };
+
+// A failure names the row, not its bytes.
+void PrintTo(const DecodingCase& row, std::ostream* out) { *out << row.name; }
 
 class Decoding : public ::testing::TestWithParam<DecodingCase> {};
 
@@ -75,6 +79,8 @@ struct RefusedByBoostCase {
     std::string text;
     std::string outcome;
 };
+
+void PrintTo(const RefusedByBoostCase& row, std::ostream* out) { *out << row.name; }
 
 class RefusedByBoost : public ::testing::TestWithParam<RefusedByBoostCase> {};
 
