@@ -38,6 +38,26 @@ constexpr auto escape_values_by_byte = [] {
     return values;
 }();
 
+// The same set for table lookups by a byte's two halves: a byte may follow a
+// backslash exactly when the entries for its high and its low half share a
+// bit. Each bit stands for one high half ("/ of 0x2_, \\ of 0x5_, b f n of
+// 0x6_, r t of 0x7_); a low half holds the bits of the high halves it
+// completes into an escapable byte.
+constexpr std::uint8_t escapable_by_high_half[16] = {0, 0, 1, 0, 0, 2, 4, 8, 0, 0, 0, 0, 0, 0, 0, 0};
+constexpr std::uint8_t escapable_by_low_half[16] = {0, 0, 1 | 4 | 8, 0, 8, 0, 4, 0, 0, 0, 0, 0, 2, 0, 4, 1};
+
+constexpr bool escapable_by_halves(unsigned char byte) {
+    return (escapable_by_high_half[byte >> 4] & escapable_by_low_half[byte & 0x0F]) != 0;
+}
+
+static_assert([] {
+    for (unsigned byte = 0; byte < 256; ++byte)
+        if (escapable_by_halves(static_cast<unsigned char>(byte)) !=
+            (std::ranges::find(escapable_bytes, static_cast<char>(byte)) != std::end(escapable_bytes)))
+            return false;
+    return true;
+}());
+
 bool is_two_byte_escape(char c) { return std::ranges::find(escapable_bytes, c) != std::end(escapable_bytes); }
 
 // The first byte that is not plain ASCII, one at a time.
@@ -80,18 +100,11 @@ char* decode_bytes(const char* begin, const char* end, char* out) {
 constexpr std::ptrdiff_t block_size = 64;
 
 // A 64-byte block, one bit a byte, in order: the ASCII bytes that are not
-// plain (quotation marks, backslashes, control characters), and the bytes
-// not ASCII, which only UTF-8 validation tells apart.
+// plain, and the bytes not ASCII, which only UTF-8 validation tells apart.
 struct BlockBits {
-    std::uint64_t specials;
-    std::uint64_t non_ascii;
-};
-
-// The same block, for the three kinds of byte that passing over escapes tells apart.
-struct BlockMasks {
     std::uint64_t backslashes;
-    std::uint64_t ends;       // quotation marks, control characters
-    std::uint64_t escapable;  // what may follow a backslash in a two-byte escape
+    std::uint64_t ends;  // quotation marks, control characters
+    std::uint64_t non_ascii;
 };
 
 constexpr std::uint64_t even_bits = 0x5555'5555'5555'5555;
@@ -111,17 +124,19 @@ std::uint64_t escaped_bytes(std::uint64_t backslashes) {
 }
 
 // Passes over one block with all its escapes at once, so that the time does
-// not depend on how many it holds. `escaped_first` says whether the block
+// not depend on how many it holds. `escapable` marks what may follow a
+// backslash in a two-byte escape. `escaped_first` says whether the block
 // before ended in a backslash that escapes this block's first byte, and is
 // set so for the next block. Gives the offset of the first byte not passed
 // over (-1: that backslash before the block), or the block's size.
-std::ptrdiff_t pass_block(const BlockMasks& masks, std::uint64_t& escaped_first) {
-    const std::uint64_t backslashes = masks.backslashes & ~escaped_first;
+[[gnu::always_inline]] inline std::ptrdiff_t pass_block(const BlockBits& bits, std::uint64_t escapable,
+                                                        std::uint64_t& escaped_first) {
+    const std::uint64_t backslashes = bits.backslashes & ~escaped_first;
     const std::uint64_t escaped = escaped_bytes(backslashes) | escaped_first;
     // A backslash before any other byte begins no two-byte escape: passing stops at the backslash.
-    const std::uint64_t not_two_byte = escaped & ~masks.escapable;
+    const std::uint64_t not_two_byte = escaped & ~escapable;
     if ((not_two_byte & escaped_first) != 0) return -1;
-    const std::uint64_t stops = (masks.ends & ~escaped) | (not_two_byte >> 1);
+    const std::uint64_t stops = (bits.ends & ~escaped) | (not_two_byte >> 1);
     if (stops != 0) return std::countr_zero(stops);
     escaped_first = static_cast<std::uint64_t>(std::countl_one(backslashes)) & 1;
     return block_size;
@@ -209,13 +224,14 @@ constexpr std::uint8_t third_byte_bound = 0xE0 - 0x80;
 constexpr std::uint8_t fourth_byte_bound = 0xF0 - 0x80;
 
 // Passes over plain bytes, whole UTF-8 sequences and escapes, 64 bytes at a
-// time: `bits_of` and `masks_of` mark a block's bytes, `utf8_valid`
+// time: `bits_of` marks a block's bytes, and `escapable_of` those that may
+// follow a backslash where it holds escapes; `utf8_valid`
 // validates a block that holds bytes not ASCII. A block that fails
 // validation, and the last bytes, too few for a block, are left to
 // `pass_rest`, from the last character boundary before them. Always inlined,
 // so that in a caller compiled for AVX2 the AVX2 functions it is given are
 // inlined too.
-template <BlockBits (*bits_of)(const char*), BlockMasks (*masks_of)(const char*),
+template <BlockBits (*bits_of)(const char*), std::uint64_t (*escapable_of)(const char*),
           bool (*utf8_valid)(const char*, std::ptrdiff_t, std::ptrdiff_t), StringScan pass_rest>
 [[gnu::always_inline]] inline const char* pass_in_blocks(const char* begin, const char* end) {
     constexpr StringScan rest = pass_plain_and_escapes<pass_rest>;
@@ -225,8 +241,8 @@ template <BlockBits (*bits_of)(const char*), BlockMasks (*masks_of)(const char*)
         const BlockBits bits = bits_of(begin);
         const std::uint64_t escaped_before = escaped_first;
         std::ptrdiff_t stop = block_size;
-        if (bits.specials != 0 || escaped_first != 0) {
-            stop = pass_block(masks_of(begin), escaped_first);
+        if ((bits.backslashes | bits.ends | escaped_first) != 0) {
+            stop = pass_block(bits, escapable_of(begin), escaped_first);
             if (stop < 0) return begin + stop;
         }
         if ((unfinished != 0 || (bits.non_ascii & bytes_before(stop)) != 0) && !utf8_valid(begin, stop, unfinished))
@@ -247,11 +263,6 @@ __m128i sse2_ends(__m128i bytes) {
 
 __m128i sse2_not_plain_ascii(__m128i bytes) {
     return _mm_or_si128(sse2_ends(bytes), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\')));
-}
-
-// The quotation marks, backslashes and control characters, without the bytes not ASCII.
-__m128i sse2_specials(__m128i bytes) {
-    return _mm_andnot_si128(_mm_cmplt_epi8(bytes, _mm_setzero_si128()), sse2_not_plain_ascii(bytes));
 }
 
 // Validates the UTF-8 of a block's first `length` bytes, which continue the
@@ -298,23 +309,23 @@ BlockBits sse2_block_bits(const char* block) {
     BlockBits bits{};
     for (int part = 0; part < 4; ++part) {
         const __m128i bytes = sse2_load(block + 16 * part);
-        bits.specials |= sse2_bits(sse2_specials(bytes), part);
+        bits.backslashes |= sse2_bits(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\')), part);
+        bits.ends |= sse2_bits(_mm_andnot_si128(_mm_cmplt_epi8(bytes, _mm_setzero_si128()), sse2_ends(bytes)), part);
         bits.non_ascii |= sse2_bits(bytes, part);
     }
     return bits;
 }
 
-BlockMasks sse2_masks(const char* block) {
-    BlockMasks masks{};
+// SSE2 has no table lookup: a comparison for each byte that may follow a backslash.
+std::uint64_t sse2_escapable(const char* block) {
+    std::uint64_t bits = 0;
     for (int part = 0; part < 4; ++part) {
         const __m128i bytes = sse2_load(block + 16 * part);
         __m128i escapable = _mm_setzero_si128();
         for (const char c : escapable_bytes) escapable = _mm_or_si128(escapable, _mm_cmpeq_epi8(bytes, _mm_set1_epi8(c)));
-        masks.backslashes |= sse2_bits(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\')), part);
-        masks.ends |= sse2_bits(_mm_andnot_si128(_mm_cmplt_epi8(bytes, _mm_setzero_si128()), sse2_ends(bytes)), part);
-        masks.escapable |= sse2_bits(escapable, part);
+        bits |= sse2_bits(escapable, part);
     }
-    return masks;
+    return bits;
 }
 
 // Compiled for AVX2 alone and called only where the CPU reports it. The
@@ -330,33 +341,19 @@ __attribute__((target("avx2"))) __m256i avx2_ends(__m256i bytes) {
     return _mm256_or_si256(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('"')), controls);
 }
 
-__attribute__((target("avx2"))) __m256i avx2_specials(__m256i bytes) {
-    return _mm256_or_si256(avx2_ends(bytes), _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('\\')));
-}
-
 __attribute__((target("avx2"))) std::uint64_t avx2_bits(__m256i marked, int half) {
     return std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(marked))} << (32 * half);
 }
 
 __attribute__((target("avx2"))) BlockBits avx2_block_bits(const char* block) {
-    const __m256i first = avx2_load(block);
-    const __m256i second = avx2_load(block + 32);
-    return {avx2_bits(avx2_specials(first), 0) | avx2_bits(avx2_specials(second), 1),
-            avx2_bits(first, 0) | avx2_bits(second, 1)};
-}
-
-__attribute__((target("avx2"))) BlockMasks avx2_masks(const char* block) {
-    BlockMasks masks{};
+    BlockBits bits{};
     for (int half = 0; half < 2; ++half) {
         const __m256i bytes = avx2_load(block + 32 * half);
-        __m256i escapable = _mm256_setzero_si256();
-        for (const char c : escapable_bytes)
-            escapable = _mm256_or_si256(escapable, _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(c)));
-        masks.backslashes |= avx2_bits(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('\\')), half);
-        masks.ends |= avx2_bits(avx2_ends(bytes), half);
-        masks.escapable |= avx2_bits(escapable, half);
+        bits.backslashes |= avx2_bits(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('\\')), half);
+        bits.ends |= avx2_bits(avx2_ends(bytes), half);
+        bits.non_ascii |= avx2_bits(bytes, half);
     }
-    return masks;
+    return bits;
 }
 
 __attribute__((target("avx2"))) __m256i avx2_lookup(const std::uint8_t (&table)[16], __m256i nibbles) {
@@ -366,6 +363,18 @@ __attribute__((target("avx2"))) __m256i avx2_lookup(const std::uint8_t (&table)[
 
 __attribute__((target("avx2"))) __m256i avx2_high_halves(__m256i bytes) {
     return _mm256_and_si256(_mm256_srli_epi16(bytes, 4), _mm256_set1_epi8(0x0F));
+}
+
+__attribute__((target("avx2"))) std::uint64_t avx2_escapable(const char* block) {
+    std::uint64_t bits = 0;
+    for (int half = 0; half < 2; ++half) {
+        const __m256i bytes = avx2_load(block + 32 * half);
+        // A byte of 0x80 or above looks up NUL by its low half.
+        const __m256i tables = _mm256_and_si256(avx2_lookup(escapable_by_high_half, avx2_high_halves(bytes)),
+                                                avx2_lookup(escapable_by_low_half, bytes));
+        bits |= avx2_bits(_mm256_cmpgt_epi8(tables, _mm256_setzero_si256()), half);
+    }
+    return bits;
 }
 
 // The bytes that break UTF-8 (any bit set) among 32, given the 32 before them.
@@ -407,7 +416,7 @@ __attribute__((target("avx2"))) bool avx2_utf8_valid(const char* block, std::ptr
 }
 
 __attribute__((target("avx2"))) const char* pass_avx2(const char* begin, const char* end) {
-    return pass_in_blocks<avx2_block_bits, avx2_masks, avx2_utf8_valid, pass_sequences<find_sse2>>(begin, end);
+    return pass_in_blocks<avx2_block_bits, avx2_escapable, avx2_utf8_valid, pass_sequences<find_sse2>>(begin, end);
 }
 
 // AVX2, and an operating system that saves the wide registers (OSXSAVE, and
@@ -427,7 +436,7 @@ __attribute__((target("xsave"))) bool cpu_runs_avx2() {
 
 const StringScanPath all_paths[] = {
     {"scalar", pass_plain_and_escapes<pass_sequences<find_bytes>>, decode_bytes},
-    {"sse2", pass_in_blocks<sse2_block_bits, sse2_masks, bytewise_utf8_valid, pass_sequences<find_sse2>>,
+    {"sse2", pass_in_blocks<sse2_block_bits, sse2_escapable, bytewise_utf8_valid, pass_sequences<find_sse2>>,
      decode_in_blocks<sse2_backslashes>},
     {"avx2", pass_avx2, decode_in_blocks<sse2_backslashes>},
 };
@@ -480,26 +489,24 @@ std::uint64_t neon_backslashes(const char* block) {
 }
 
 BlockBits neon_block_bits(const char* block) {
-    uint8x16_t specials[4], non_ascii[4];
-    for (int part = 0; part < 4; ++part) {
-        const uint8x16_t bytes = neon_load(block + 16 * part);
-        specials[part] = neon_specials(bytes);
-        non_ascii[part] = neon_non_ascii(bytes);
-    }
-    return {neon_bits(specials), neon_bits(non_ascii)};
-}
-
-BlockMasks neon_masks(const char* block) {
-    uint8x16_t backslashes[4], ends[4], escapable[4];
+    uint8x16_t backslashes[4], ends[4], non_ascii[4];
     for (int part = 0; part < 4; ++part) {
         const uint8x16_t bytes = neon_load(block + 16 * part);
         backslashes[part] = vceqq_u8(bytes, vdupq_n_u8('\\'));
         ends[part] = neon_ends(bytes);
-        escapable[part] = vdupq_n_u8(0);
-        for (const char c : escapable_bytes)
-            escapable[part] = vorrq_u8(escapable[part], vceqq_u8(bytes, vdupq_n_u8(static_cast<std::uint8_t>(c))));
+        non_ascii[part] = neon_non_ascii(bytes);
     }
-    return {neon_bits(backslashes), neon_bits(ends), neon_bits(escapable)};
+    return {neon_bits(backslashes), neon_bits(ends), neon_bits(non_ascii)};
+}
+
+std::uint64_t neon_escapable(const char* block) {
+    uint8x16_t escapable[4];
+    for (int part = 0; part < 4; ++part) {
+        const uint8x16_t bytes = neon_load(block + 16 * part);
+        escapable[part] = vtstq_u8(vqtbl1q_u8(vld1q_u8(escapable_by_high_half), vshrq_n_u8(bytes, 4)),
+                                   vqtbl1q_u8(vld1q_u8(escapable_by_low_half), vandq_u8(bytes, vdupq_n_u8(0x0F))));
+    }
+    return neon_bits(escapable);
 }
 
 // The bytes that break UTF-8 (any bit set) among 16, given the 16 before them.
@@ -537,7 +544,7 @@ bool neon_utf8_valid(const char* block, std::ptrdiff_t length, std::ptrdiff_t un
 
 const StringScanPath all_paths[] = {
     {"scalar", pass_plain_and_escapes<pass_sequences<find_bytes>>, decode_bytes},
-    {"neon", pass_in_blocks<neon_block_bits, neon_masks, neon_utf8_valid, pass_sequences<find_neon>>,
+    {"neon", pass_in_blocks<neon_block_bits, neon_escapable, neon_utf8_valid, pass_sequences<find_neon>>,
      decode_in_blocks<neon_backslashes>},
 };
 
