@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <new>
 
 namespace skillhook {
 namespace {
@@ -11,13 +12,13 @@ namespace {
 bool is_leading_surrogate(unsigned unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool is_trailing_surrogate(unsigned unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
-// A kept string that outgrows a piece of the text is given room for this
-// much at once. Memory the string never fills is never touched, so it costs
+// A kept string longer than `long_string` is given room for this much at
+// once. Memory the string never fills is never touched, so it costs
 // address space only, while growing by doubling would copy every byte into
 // fresh pages once more at each step: on a virtual machine, each fresh page
 // costs microseconds.
 constexpr std::size_t long_string_room = std::size_t{64} << 20;
-constexpr std::size_t long_string = std::size_t{64} << 10;
+constexpr std::size_t long_string = std::size_t{16} << 10;
 
 // 16 for a byte that is no hexadecimal digit.
 unsigned hex_value(char c) {
@@ -205,7 +206,14 @@ void JsonStringReader::emit_run(const char* begin, const char* end) {
 }
 
 void JsonStringReader::make_room(std::size_t size) {
-    if (size > sink_->capacity() && size > long_string) sink_->reserve(std::max(long_string_room, 2 * size));
+    if (size <= sink_->capacity() || size <= long_string) return;
+    try {
+        sink_->reserve(std::max(long_string_room, 2 * size));
+    } catch (const std::bad_alloc&) {
+        // Under a limit on address space, or where memory is committed as it
+        // is reserved, the room can be refused where the string itself fits.
+        sink_->reserve(2 * size);
+    }
 }
 
 }  // namespace skillhook

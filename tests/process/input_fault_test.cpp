@@ -71,9 +71,9 @@ std::string deep_skill_event(std::size_t depth) {
 }
 
 // However small the stack or the address space a shell allows, deep nesting
-// decodes, a Codex prompt from a working folder a megabyte deep in a
-// repository resolves (in memory that grows with the folder's length, not its
-// square), and neither ends the hook with a signal.
+// decodes, a long command is read, a Codex prompt from a working folder a
+// megabyte deep in a repository resolves (in memory that grows with the
+// folder's length, not its square), and none ends the hook with a signal.
 TEST_F(InputFault, DeepEventUnderLimitsSetByAShell) {
     struct LimitedRun {
         const char* limit;
@@ -92,6 +92,11 @@ TEST_F(InputFault, DeepEventUnderLimitsSetByAShell) {
         {"ulimit -v 800000", deep_skill_event(300), true},  // once too little for a thread with a large stack
         {"ulimit -v 800000",
          R"({"hook_event_name":"UserPromptSubmit","turn_id":"t","prompt":"$tvx-auth","cwd":")" + deep_folder + R"("})",
+         true},
+        // Less address space than a long command's room: the room shrinks to the command.
+        {"ulimit -v 50000",
+         R"({"tool_name":"Bash","tool_input":{"command":"tolvex auth status; cat <<EOF\n)" + std::string(1 << 20, 'x') +
+             R"(\nEOF"}})",
          true},
     };
     std::size_t reported = 0;
