@@ -70,9 +70,10 @@ bool names_the_tool(std::string_view program) {
 
 constexpr std::size_t chunk_size = 64;
 
-// 1 when the byte is the letter in either case. A byte, not a bool: compilers vectorise byte arithmetic.
+// All bits set when the byte is the letter in either case, none otherwise:
+// a comparison's own result in vector code, so that nothing is left to mask.
 unsigned char is_letter_in_either_case(char c, char lower) {
-    return static_cast<unsigned char>((static_cast<unsigned char>(c) | 0x20) == lower);
+    return static_cast<unsigned char>(-static_cast<int>((static_cast<unsigned char>(c) | 0x20) == lower));
 }
 
 // Whether the first and the last letter of the tool's name, in any case,
