@@ -40,9 +40,10 @@ constexpr auto escape_values_by_byte = [] {
 
 // The same set for table lookups by a byte's two halves: a byte may follow a
 // backslash exactly when the entries for its high and its low half share a
-// bit. Each bit stands for one high half ("/ of 0x2_, \\ of 0x5_, b f n of
-// 0x6_, r t of 0x7_); a low half holds the bits of the high halves it
-// completes into an escapable byte.
+// bit. Each bit stands for one high half: 1 for 0x2_ (the quotation mark and
+// the slash), 2 for 0x5_ (the backslash), 4 for 0x6_ (b f n), 8 for 0x7_
+// (r t); a low half holds the bits of the high halves it completes into one
+// of those bytes.
 constexpr std::uint8_t escapable_by_high_half[16] = {0, 0, 1, 0, 0, 2, 4, 8, 0, 0, 0, 0, 0, 0, 0, 0};
 constexpr std::uint8_t escapable_by_low_half[16] = {0, 0, 1 | 4 | 8, 0, 8, 0, 4, 0, 0, 0, 0, 0, 2, 0, 4, 1};
 
@@ -224,10 +225,10 @@ constexpr std::uint8_t third_byte_bound = 0xE0 - 0x80;
 constexpr std::uint8_t fourth_byte_bound = 0xF0 - 0x80;
 
 // Passes over plain bytes, whole UTF-8 sequences and escapes, 64 bytes at a
-// time: `bits_of` marks a block's bytes, and `escapable_of` those that may
-// follow a backslash where it holds escapes; `utf8_valid`
-// validates a block that holds bytes not ASCII. A block that fails
-// validation, and the last bytes, too few for a block, are left to
+// time: `bits_of` marks a block's bytes, `escapable_of` those that may follow
+// a backslash (asked only of a block with backslashes or ends), and
+// `utf8_valid` validates a block that holds bytes not ASCII. A block that
+// fails validation, and the last bytes, too few for a block, are left to
 // `pass_rest`, from the last character boundary before them. Always inlined,
 // so that in a caller compiled for AVX2 the AVX2 functions it is given are
 // inlined too.
