@@ -38,6 +38,10 @@ constexpr auto escape_values_by_byte = [] {
     return values;
 }();
 
+constexpr bool is_two_byte_escape(char c) {
+    return std::ranges::find(escapable_bytes, c) != std::end(escapable_bytes);
+}
+
 // The same set for table lookups by a byte's two halves: a byte may follow a
 // backslash exactly when the entries for its high and its low half share a
 // bit. Each bit stands for one high half: 1 for 0x2_ (the quotation mark and
@@ -53,13 +57,10 @@ constexpr bool escapable_by_halves(unsigned char byte) {
 
 static_assert([] {
     for (unsigned byte = 0; byte < 256; ++byte)
-        if (escapable_by_halves(static_cast<unsigned char>(byte)) !=
-            (std::ranges::find(escapable_bytes, static_cast<char>(byte)) != std::end(escapable_bytes)))
+        if (escapable_by_halves(static_cast<unsigned char>(byte)) != is_two_byte_escape(static_cast<char>(byte)))
             return false;
     return true;
 }());
-
-bool is_two_byte_escape(char c) { return std::ranges::find(escapable_bytes, c) != std::end(escapable_bytes); }
 
 // The first byte that is not plain ASCII, one at a time.
 const char* find_bytes(const char* begin, const char* end) {
