@@ -230,11 +230,18 @@ constexpr std::uint8_t fourth_byte_bound = 0xF0 - 0x80;
 // so that in a caller compiled for AVX2 the AVX2 functions it is given are
 // inlined too.
 template <BlockBits (*bits_of)(const char*), std::uint64_t (*escapable_of)(const char*),
-          bool (*utf8_valid)(const char*, std::ptrdiff_t, std::ptrdiff_t), StringScan pass_rest>
+          bool (*utf8_valid)(const char*, std::ptrdiff_t, bool), StringScan pass_rest>
 [[gnu::always_inline]] inline const char* pass_in_blocks(const char* begin, const char* end) {
     constexpr StringScan rest = pass_plain_and_escapes<pass_rest>;
     std::uint64_t escaped_first = 0;
-    std::ptrdiff_t unfinished = 0;  // the last block's last bytes that begin a sequence it does not end
+    // The block before ended in a byte not ASCII, so that a sequence may go
+    // on into this block. Where that sequence begins is asked only when
+    // passing stops: a block's end falls anywhere in a sequence, and no
+    // branch predicts where.
+    bool may_continue = false;
+    const auto character_start = [&](const char* block) {
+        return block - (may_continue ? unfinished_tail(block) : 0);
+    };
     for (; end - begin >= block_size; begin += block_size) {
         const BlockBits bits = bits_of(begin);
         const std::uint64_t escaped_before = escaped_first;
@@ -243,13 +250,13 @@ template <BlockBits (*bits_of)(const char*), std::uint64_t (*escapable_of)(const
             stop = pass_block(bits, escapable_of(begin), escaped_first);
             if (stop < 0) return begin + stop;
         }
-        if ((unfinished != 0 || (bits.non_ascii & bytes_before(stop)) != 0) && !utf8_valid(begin, stop, unfinished))
-            return rest(begin - static_cast<std::ptrdiff_t>(escaped_before) - unfinished, end);
+        if ((may_continue || (bits.non_ascii & bytes_before(stop)) != 0) && !utf8_valid(begin, stop, may_continue))
+            return rest(character_start(begin) - static_cast<std::ptrdiff_t>(escaped_before), end);
         if (stop != block_size) return begin + stop;
-        unfinished = bits.non_ascii == 0 ? 0 : unfinished_tail(begin + block_size);
+        may_continue = (bits.non_ascii >> (block_size - 1)) != 0;
     }
     // An escape across the last block's end is passed over from its backslash.
-    return rest(begin - static_cast<std::ptrdiff_t>(escaped_first) - unfinished, end);
+    return rest(character_start(begin) - static_cast<std::ptrdiff_t>(escaped_first), end);
 }
 
 #if defined(__x86_64__)
@@ -263,14 +270,15 @@ __m128i sse2_not_plain_ascii(__m128i bytes) {
     return _mm_or_si128(sse2_ends(bytes), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\')));
 }
 
-// Validates the UTF-8 of a block's first `length` bytes, which continue the
-// `unfinished` last bytes of the block before (a sequence they begin); every
-// sequence must end within them, but for a whole block, whose last sequence
-// may go on into the next. Byte by byte: SSE2 has no table lookup.
-bool bytewise_utf8_valid(const char* block, std::ptrdiff_t length, std::ptrdiff_t unfinished) {
+// Validates the UTF-8 of a block's first `length` bytes, which may continue a
+// sequence the block before began when that one ended in a byte not ASCII
+// (`may_continue`); every sequence must end within them, but for a whole
+// block, whose last sequence may go on into the next. Byte by byte: SSE2 has
+// no table lookup.
+bool bytewise_utf8_valid(const char* block, std::ptrdiff_t length, bool may_continue) {
     const std::ptrdiff_t tail = length == block_size ? unfinished_tail(block + block_size) : 0;
     const char* const end = block + length - tail;
-    for (const char* next = block - unfinished; next < end;) {
+    for (const char* next = block - (may_continue ? unfinished_tail(block) : 0); next < end;) {
         if (is_ascii(*next)) {
             ++next;
             continue;
@@ -396,10 +404,10 @@ __attribute__((target("avx2"))) __m256i avx2_utf8_errors(__m256i bytes, __m256i 
 // As bytewise_utf8_valid; the bytes from `length` on read as NUL, which ends
 // any sequence before them.
 __attribute__((target("avx2"))) bool avx2_utf8_valid(const char* block, std::ptrdiff_t length,
-                                                     std::ptrdiff_t unfinished) {
+                                                     bool may_continue) {
     const __m256i offsets = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19,
                                              20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
-    __m256i before = unfinished != 0 ? avx2_load(block - 32) : _mm256_setzero_si256();
+    __m256i before = may_continue ? avx2_load(block - 32) : _mm256_setzero_si256();
     __m256i errors = _mm256_setzero_si256();
     for (int half = 0; half < 2; ++half) {
         __m256i bytes = avx2_load(block + 32 * half);
@@ -524,9 +532,9 @@ uint8x16_t neon_utf8_errors(uint8x16_t bytes, uint8x16_t before) {
 
 // As bytewise_utf8_valid on x86; the bytes from `length` on read as NUL,
 // which ends any sequence before them.
-bool neon_utf8_valid(const char* block, std::ptrdiff_t length, std::ptrdiff_t unfinished) {
+bool neon_utf8_valid(const char* block, std::ptrdiff_t length, bool may_continue) {
     static constexpr std::uint8_t offsets[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
-    uint8x16_t before = unfinished != 0 ? neon_load(block - 16) : vdupq_n_u8(0);
+    uint8x16_t before = may_continue ? neon_load(block - 16) : vdupq_n_u8(0);
     uint8x16_t errors = vdupq_n_u8(0);
     for (int part = 0; part < 4; ++part) {
         uint8x16_t bytes = neon_load(block + 16 * part);
