@@ -149,6 +149,13 @@ std::uint64_t bytes_before(std::ptrdiff_t stop) {
     return stop == block_size ? ~std::uint64_t{0} : (std::uint64_t{1} << stop) - 1;
 }
 
+// Where the character that holds a block's first byte begins: before the
+// block when the block before ended in a byte not ASCII (`may_continue`)
+// and a sequence that byte belongs to goes on into this block.
+const char* character_start(const char* block, bool may_continue) {
+    return block - (may_continue ? unfinished_tail(block) : 0);
+}
+
 // Decoding a run the scan passed over 64 bytes at a time, its escapes found
 // in the block's mask of backslashes (`backslashes_of`) rather than by one
 // search each. The bytes up to each escape, at most a block's worth, are
@@ -239,9 +246,6 @@ template <BlockBits (*bits_of)(const char*), std::uint64_t (*escapable_of)(const
     // passing stops: a block's end falls anywhere in a sequence, and no
     // branch predicts where.
     bool may_continue = false;
-    const auto character_start = [&](const char* block) {
-        return block - (may_continue ? unfinished_tail(block) : 0);
-    };
     for (; end - begin >= block_size; begin += block_size) {
         const BlockBits bits = bits_of(begin);
         const std::uint64_t escaped_before = escaped_first;
@@ -251,12 +255,12 @@ template <BlockBits (*bits_of)(const char*), std::uint64_t (*escapable_of)(const
             if (stop < 0) return begin + stop;
         }
         if ((may_continue || (bits.non_ascii & bytes_before(stop)) != 0) && !utf8_valid(begin, stop, may_continue))
-            return rest(character_start(begin) - static_cast<std::ptrdiff_t>(escaped_before), end);
+            return rest(character_start(begin, may_continue) - static_cast<std::ptrdiff_t>(escaped_before), end);
         if (stop != block_size) return begin + stop;
         may_continue = (bits.non_ascii >> (block_size - 1)) != 0;
     }
     // An escape across the last block's end is passed over from its backslash.
-    return rest(character_start(begin) - static_cast<std::ptrdiff_t>(escaped_first), end);
+    return rest(character_start(begin, may_continue) - static_cast<std::ptrdiff_t>(escaped_first), end);
 }
 
 #if defined(__x86_64__)
@@ -278,7 +282,7 @@ __m128i sse2_not_plain_ascii(__m128i bytes) {
 bool bytewise_utf8_valid(const char* block, std::ptrdiff_t length, bool may_continue) {
     const std::ptrdiff_t tail = length == block_size ? unfinished_tail(block + block_size) : 0;
     const char* const end = block + length - tail;
-    for (const char* next = block - (may_continue ? unfinished_tail(block) : 0); next < end;) {
+    for (const char* next = character_start(block, may_continue); next < end;) {
         if (is_ascii(*next)) {
             ++next;
             continue;
